@@ -1,0 +1,83 @@
+// The fixed English texts the transport layer raises its errors with.
+#pragma once
+
+namespace vyn {
+
+// Transport and connection
+inline constexpr char16_t RSConnectionClosedGracefully[] = u"Connection Closed Gracefully.";
+inline constexpr char16_t RSPackageSizeTooBig[] = u"Package Size Too Big.";
+inline constexpr char16_t RSNotAllBytesSent[] = u"Not all bytes sent.";
+inline constexpr char16_t RSCouldNotBindSocket[] = u"Could not bind socket.";
+inline constexpr char16_t RSCannotBindRange[] = u"Can not bind in port range (%d - %d)";
+inline constexpr char16_t RSInvalidPortRange[] = u"Invalid Port Range (%d - %d)";
+inline constexpr char16_t RSCannotSetIPVersionWhenConnected[] = u"Cannot change IPVersion when connected";
+inline constexpr char16_t RSStackError[] = u"Socket Error # %d\r\n%s";
+inline constexpr char16_t RSIPVersionUnsupported[] =
+    u"The requested IPVersion / Address family is not supported.";
+inline constexpr char16_t RSStackSetSizeExceeded[] = u"Set Size Exceeded.";
+inline constexpr char16_t RSStackAlreadyCreated[] = u"Stack already created.";
+inline constexpr char16_t RSStackClassUndefined[] = u"Stack Class is undefined.";
+inline constexpr char16_t RSInvalidServiceName[] = u"%s is not a valid service.";
+inline constexpr char16_t RSWinsockLoadError[] = u"Error on loading Winsock2 library (%s)";
+inline constexpr char16_t RSWinsockCallError[] = u"Error on call to Winsock2 library function %s";
+inline constexpr char16_t RSInvalidIPv6Address[] = u"%s is not a valid IPv6 address";
+inline constexpr char16_t RSEndOfStream[] = u"End of stream: Class %s at %d";
+inline constexpr char16_t RSNotEnoughDataInBuffer[] = u"Not enough data in buffer. (%d/%d)";
+inline constexpr char16_t RSTooMuchDataInBuffer[] = u"Too much data in buffer.";
+inline constexpr char16_t RSAlreadyConnected[] = u"Already connected.";
+inline constexpr char16_t RSClosedSocket[] = u"Disconnected.";
+inline constexpr char16_t RSReadTimeout[] = u"Read timed out.";
+inline constexpr char16_t RSReadLnMaxLineLengthExceeded[] = u"Max line length exceeded.";
+inline constexpr char16_t RSReadLnWaitMaxAttemptsExceeded[] = u"Max line read attempts exceeded.";
+inline constexpr char16_t RSPortRequired[] = u"A Port is required";
+inline constexpr char16_t RSHostRequired[] = u"A Host is required";
+inline constexpr char16_t RSObjectTypeNotSupported[] = u"Object type not supported.";
+inline constexpr char16_t RSIOHandlerPropInvalid[] = u"IOHandler value is not valid";
+inline constexpr char16_t RSNoDataToRead[] = u"No data to read.";
+inline constexpr char16_t RSFileNotFound[] = u"File \"%s\" not found";
+inline constexpr char16_t RSNotConnected[] = u"Not Connected";
+inline constexpr char16_t RSConnectTimeout[] = u"Connect timed out.";
+inline constexpr char16_t RSTransparentProxyCannotBind[] = u"Transparent proxy cannot bind.";
+inline constexpr char16_t RSCircularLink[] = u"%s: Circular links are not allowed";
+inline constexpr char16_t RSTransparentProxyUDPNotSupported[] = u"UDP Not supported by this proxy.";
+inline constexpr char16_t RSRequiresLargeStream[] = u"Set LargeStream to True to send streams greater than 2GB";
+inline constexpr char16_t RSDataTooLarge[] = u"Data is too large for stream";
+inline constexpr char16_t RSMaximumNumberOfCaptureLineExceeded[] = u"Maximum number of line allowed exceeded";
+inline constexpr char16_t RSSchedMaxThreadEx[] = u"The maximum number of threads for this scheduler is exceeded.";
+
+// Raised as plain EIdException
+inline constexpr char16_t RSInvalidCodePage[] = u"Invalid codepage (%d)";
+inline constexpr char16_t RSInvalidCharPos[] = u"Invalid ACharPos";
+inline constexpr char16_t RSInvalidIndex[] = u"Invalid AIndex";
+inline constexpr char16_t RSBufferMissingTerminator[] = u"Buffer terminator must be specified.";
+inline constexpr char16_t RSBufferInvalidStartPos[] = u"Buffer start position is invalid.";
+inline constexpr char16_t RSBufferCapacityTooSmall[] = u"Capacity cannot be smaller than Size";
+inline constexpr char16_t RSBufferEmpty[] = u"No bytes in buffer.";
+inline constexpr char16_t RSBufferIndexOutOfBounds[] = u"Index out of bounds.";
+inline constexpr char16_t RSIOHandlerTypeNotInstalled[] = u"No IOHandler of type %s is installed.";
+inline constexpr char16_t RSIOHandlerCannotChange[] = u"Cannot change a connected IOHandler.";
+inline constexpr char16_t RSInterceptIsDifferent[] = u"The IOHandler already has a different Intercept assigned";
+inline constexpr char16_t RSLogFileAlreadyOpen[] = u"Unable to set Filename while log file is open.";
+inline constexpr char16_t RSReplyInvalidCode[] = u"Reply Code is not valid: %s";
+inline constexpr char16_t RSReplyCodeAlreadyExists[] = u"Reply Code already exists: %s";
+
+// SOCKS
+inline constexpr char16_t RSSocksRequestFailed[] = u"Request rejected or failed.";
+inline constexpr char16_t RSSocksRequestServerFailed[] = u"Request rejected because SOCKS server cannot connect.";
+inline constexpr char16_t RSSocksRequestIdentFailed[] =
+    u"Request rejected because the client program and identd report different user-ids.";
+inline constexpr char16_t RSSocksUnknownError[] = u"Unknown socks error.";
+inline constexpr char16_t RSSocksServerRespondError[] = u"Socks server did not respond.";
+inline constexpr char16_t RSSocksAuthMethodError[] = u"Invalid socks authentication method.";
+inline constexpr char16_t RSSocksAuthError[] = u"Authentication error to socks server.";
+inline constexpr char16_t RSSocksServerGeneralError[] = u"General SOCKS server failure.";
+inline constexpr char16_t RSSocksServerPermissionError[] = u"Connection not allowed by ruleset.";
+inline constexpr char16_t RSSocksServerNetUnreachableError[] = u"Network unreachable.";
+inline constexpr char16_t RSSocksServerHostUnreachableError[] = u"Host unreachable.";
+inline constexpr char16_t RSSocksServerConnectionRefusedError[] = u"Connection refused.";
+inline constexpr char16_t RSSocksServerTTLExpiredError[] = u"TTL expired.";
+inline constexpr char16_t RSSocksServerCommandError[] = u"Command not supported.";
+inline constexpr char16_t RSSocksServerAddressError[] = u"Address type not supported.";
+inline constexpr char16_t RSSocksUDPNotSupported[] = u"UDP is not support in this SOCKS version.";
+
+}  // namespace vyn
