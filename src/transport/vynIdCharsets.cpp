@@ -8,7 +8,10 @@ namespace vyn {
 
 namespace {
 
-// Code pages are Windows numbers; vynCodePages says which of them this platform converts.
+// The IANA character-set registry in registry order (by MIBenum): each charset's name,
+// then its aliases, with the Windows code page that implements it, 0 where Windows has
+// none. UTF-16, UTF-32 and ISO-10646-UCS-2/-4 take the little-endian code pages, as
+// Windows does. vynCodePages says which code pages this platform converts.
 constexpr TIdCharsetEntry kCharsets[] = {
     {u"", 0},
     {u"US-ASCII", 20127},
