@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vynIdException.h"
+#include "vynIdResourceStrings.h"
 #include "vynStreams.h"
 
 namespace vyn {
@@ -51,11 +52,13 @@ TIdBytes BytesFromNumber(T AValue) {
   return out;
 }
 
-// Reads a value at the 0-based AIndex in the machine's byte order; the array must
-// hold AIndex + sizeof(T) bytes.
+// Reads a value at the 0-based AIndex in the machine's byte order; an array that does
+// not hold AIndex + sizeof(T) bytes raises EIdException "Invalid AIndex".
 template <class T>
   requires std::is_integral_v<T>
 T NumberFromBytes(const TIdBytes& ABytes, int AIndex = 0) {
+  if (AIndex < 0 || static_cast<size_t>(AIndex) > ABytes.size() || ABytes.size() - AIndex < sizeof(T))
+    EIdException::Toss(RSInvalidIndex);
   T v;
   std::memcpy(&v, ABytes.data() + AIndex, sizeof(T));
   return v;
