@@ -52,13 +52,15 @@ TIdBytes BytesFromNumber(T AValue) {
   return out;
 }
 
+// EIdException "Invalid AIndex" unless ABytes holds ACount bytes from the 0-based AIndex.
+void CheckBytesAt(const TIdBytes& ABytes, int AIndex, size_t ACount);
+
 // Reads a value at the 0-based AIndex in the machine's byte order; an array that does
 // not hold AIndex + sizeof(T) bytes raises EIdException "Invalid AIndex".
 template <class T>
   requires std::is_integral_v<T>
 T NumberFromBytes(const TIdBytes& ABytes, int AIndex = 0) {
-  if (AIndex < 0 || static_cast<size_t>(AIndex) > ABytes.size() || ABytes.size() - AIndex < sizeof(T))
-    EIdException::Toss(RSInvalidIndex);
+  CheckBytesAt(ABytes, AIndex, sizeof(T));
   T v;
   std::memcpy(&v, ABytes.data() + AIndex, sizeof(T));
   return v;

@@ -95,6 +95,7 @@ TEST(Bytes, SliceCopyAppendRemove) {
   EXPECT_EQ(BytesFromRaw("xyz", 2), Bytes("xy"));
   EXPECT_EQ(BytesFromRaw(nullptr, 2), TIdBytes{});
   EXPECT_EQ(IPv4TextFromBytes({10, 192, 0, 2, 1}, 1), u"192.0.2.1");
+  EXPECT_THROW(IPv4TextFromBytes({192, 0, 2}), EIdException);  // short array: an error, not a wild read
 }
 
 TEST(Bytes, TextFromBytesDecodesTheClampedRange) {
