@@ -86,5 +86,10 @@ TEST_F(ResolveHost, NameThatHasNoAsciiFormIsNotFoundWithoutAQuery) {
   EXPECT_TRUE(FResolver->Queries().empty()) << FResolver->Queries().front();
 }
 
+TEST_F(ResolveHost, ReverseLookupOfLoopbackComesFromTheHostsFile) {
+  EXPECT_EQ(GStack()->HostByAddress(u"127.0.0.1"), u"localhost");
+  EXPECT_TRUE(FResolver->Queries().empty());
+}
+
 }  // namespace
 }  // namespace vyn

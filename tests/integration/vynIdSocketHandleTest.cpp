@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -425,6 +426,54 @@ TEST(SocketHandle, ResetForgetsAddressesAndClosesAnOpenSocket) {
   conn.Handle.Reset();
   EXPECT_EQ(conn.Handle.IP(), u"");
   EXPECT_EQ(conn.Handle.Port(), 0);
+}
+
+TEST(PlatformStack, ProcessWideLingerValueAppliesToTheStacksOwnDisconnect) {
+  TIdSocketHandle usage;  // holds the stack
+  auto& stack = dynamic_cast<TIdStackLinux&>(*GStack());
+  for (int32_t linger : {-1, 0}) {
+    SCOPED_TRACE(linger);
+    test::TLoopbackListener listener;
+    stack.SetLingerState(linger);
+    TIdStackSocketHandle s = stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_IP);
+    stack.Connect(s, u"127.0.0.1", listener.Port());
+    TFd peer = listener.Accept();
+    stack.Disconnect(s);
+    test::TPeerEnd end = test::ReadUntilEnd(peer.Get(), 3000);
+    EXPECT_EQ(end.EndOfStream, linger < 0);
+    EXPECT_EQ(end.Error, linger < 0 ? 0 : ECONNRESET);
+  }
+  stack.SetLingerState(-1);
+}
+
+TEST(PlatformStack, NonBlockingConnectWouldBlockAndPendingBytesAreCounted) {
+  TIdSocketHandle usage;
+  auto& stack = dynamic_cast<TIdStackLinux&>(*GStack());
+  EXPECT_TRUE(stack.SupportsIPv4());
+  EXPECT_TRUE(stack.SupportsIPv6()) << "this machine's loopback has ::1";
+  EXPECT_TRUE(stack.CheckIPVersionSupport(Id_IPv4));
+  char name[256] = {};
+  ::gethostname(name, sizeof name - 1);
+  EXPECT_EQ(stack.HostName(), FromUtf8(name));
+
+  test::TFullBacklogListener full;
+  TIdStackSocketHandle s = stack.NewSocketHandle(Id_SOCK_STREAM, Id_IPPROTO_IP);
+  stack.SetBlocking(s, false);
+  try {
+    stack.Connect(s, u"127.0.0.1", full.Port());
+    ADD_FAILURE() << "connected at once";
+  } catch (const EIdSocketError& e) {
+    EXPECT_TRUE(stack.WouldBlock(e.LastError())) << e.LastError();
+    EXPECT_EQ(stack.WSGetLastError(), e.LastError());
+  }
+  stack.Disconnect(s, 0);
+
+  TConnected conn;
+  ASSERT_TRUE(test::SendAll(conn.Peer.Get(), "12345"));
+  ASSERT_TRUE(conn.Handle.Readable(2000));
+  uint32_t pending = 0;
+  EXPECT_EQ(stack.IOControl(conn.Handle.Handle(), Id_FIONREAD, pending), 0);
+  EXPECT_EQ(pending, 5u);
 }
 
 TEST(SocketHandle, DatagramsRoundTripOnLoopback) {
