@@ -61,10 +61,20 @@ void PutU16(std::string& AOut, uint16_t AValue) {
 }  // namespace
 
 TLoopbackResolver::TLoopbackResolver() {
-  if (::unshare(CLONE_NEWNS | CLONE_NEWNET) < 0) Fail("unshare");
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) < 0) Fail("making / private");
-  MountResolvConf();
-  BringLoopbackUp();
+  // Once per process: later resolvers (when all tests share one process) reuse the
+  // namespaces and only start their own responder.
+  static std::mutex isolating;
+  static bool isolated = false;
+  {
+    std::lock_guard<std::mutex> lock(isolating);
+    if (!isolated) {
+      if (::unshare(CLONE_NEWNS | CLONE_NEWNET) < 0) Fail("unshare");
+      if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) < 0) Fail("making / private");
+      MountResolvConf();
+      BringLoopbackUp();
+      isolated = true;
+    }
+  }
 
   FSocket.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (!FSocket) Fail("socket");

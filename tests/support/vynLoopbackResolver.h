@@ -6,9 +6,10 @@
 // with a small DNS responder on 127.0.0.1:53: the names added with AddHost get their
 // addresses, every other name is answered "no such name" (NXDOMAIN).
 //
-// It needs root (as tests run in CI) and changes the whole process for good, so use it
-// only in test cases that run in their own process (each discovered test does), and
-// before the first lookup of the process. When the isolation fails, the constructor
+// It needs root (as tests run in CI) and changes the process for good: the isolation
+// happens once, at the first resolver, and must come before the process's first lookup
+// (each discovered test runs in its own process; when all share one, the later tests
+// go on in the isolated namespaces, where loopback still works). When the isolation fails, the constructor
 // throws std::runtime_error saying why; the test then fails instead of sending queries
 // to the machine's real name server.
 #pragma once
