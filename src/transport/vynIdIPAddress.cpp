@@ -172,7 +172,8 @@ bool ParseIPv4Text(StringView AText, uint32_t& VAddress) {
       ok = ReadNumber(p, 10, max, v);
     }
     if (!ok) return false;
-    result |= static_cast<uint32_t>(v << (8 * (3 - i)));  // a last part fills the bytes below it too
+    // A part takes its own byte; the last one the low bytes that remain.
+    result |= static_cast<uint32_t>(last ? v : v << (8 * (3 - i)));
   }
   VAddress = result;
   return true;

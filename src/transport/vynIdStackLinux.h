@@ -1,5 +1,5 @@
-// The platform binding of the socket stack on Linux. It stands in for the Windows
-// Sockets class of the design (TIdStackWindows): POSIX sockets and getaddrinfo behind
+// The platform binding of the socket stack on Linux. It stands in for the library's
+// Windows Sockets class (TIdStackWindows): POSIX sockets and getaddrinfo behind
 // the same operations, with errno and resolver (EAI_*) codes mapped into the Windows
 // Sockets numbering that the library and its callers test (ECONNRESET 10054,
 // ETIMEDOUT 10060, ECONNREFUSED 10061, EAI_NONAME 11001, ...).
@@ -95,8 +95,8 @@ private:
                   TIdIPVersion AIPVersion, bool AJoin);
 };
 
-// The readiness set of this platform: at most 64 handles, as on the platform the
-// design was made for; the wait is a poll().
+// The readiness set of this platform: at most 64 handles, the limit of the Windows
+// Sockets set it stands in for; the wait is a poll().
 class TIdSocketListLinux : public TIdSocketList {
 public:
   static constexpr int MaxHandles = 64;
