@@ -187,7 +187,7 @@ int TIdIOHandler::FillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeo
             count = static_cast<int>(block.size());
             if (count > 0) FInputBuffer->Write(block);
           } else {
-            FInputBuffer->Write(FRecvScratch, count);
+            FInputBuffer->Write(FRecvScratch, count, 0);
           }
         }
       } else if (ARaiseExceptionIfDisconnected) {
