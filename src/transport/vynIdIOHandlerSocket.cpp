@@ -79,7 +79,10 @@ int TIdIOHandlerSocket::TranslateIOError(int AResult) {
                                                  Id_WSAETIMEDOUT});
 }
 
-void TIdIOHandlerSocket::RaiseIOError(int AError) { GStack()->RaiseSocketError(AError); }
+void TIdIOHandlerSocket::RaiseIOError(int AError) {
+  GStack()->RaiseSocketError(AError);
+  throw EIdSocketError(AError, GStack()->WSTranslateSocketErrorMsg(AError));  // not reached
+}
 
 void TIdIOHandlerSocket::AfterAccept() {
   if (FBinding) FIPVersion = FBinding->IPVersion();

@@ -178,7 +178,10 @@ String TIdTCPConnection::CheckResponse(const String& AResponse, std::initializer
   return AResponse;
 }
 
-void TIdTCPConnection::RaiseExceptionForLastCmdResult() { FLastCmdResult->RaiseReplyError(); }
+void TIdTCPConnection::RaiseExceptionForLastCmdResult() {
+  FLastCmdResult->RaiseReplyError();
+  EIdReplyError::Toss(FLastCmdResult->Text().Text());  // not reached
+}
 
 void TIdTCPConnection::WriteHeader(const TStrings& AHeader) {
   TIdIOHandler* handler = RequireIOHandler();
