@@ -22,10 +22,7 @@ const char16_t* IdStatusText(TIdStatus AStatus) {
 
 TIdComponent::TIdComponent(TComponent* AOwner) : TIdBaseComponent(AOwner) { TIdStack::IncUsage(); }
 
-TIdComponent::~TIdComponent() {
-  SetWorkTarget(nullptr);
-  TIdStack::DecUsage();
-}
+TIdComponent::~TIdComponent() { TIdStack::DecUsage(); }
 
 void TIdComponent::BeginWork(TWorkMode AWorkMode, int64_t ASize) {
   if (FWorkTarget) {
@@ -80,8 +77,9 @@ void TIdComponent::ReportStatus(TIdStatus AStatus, std::initializer_list<TVarRec
 }
 
 void TIdComponent::SetWorkTarget(TIdComponent* AValue) {
-  if (FWorkTarget == AValue) return;
-  if (FWorkTarget) RemoveFreeNotification(FWorkTarget);
+  // The old target's free notification stays: the pair of components may still need it
+  // for another link between them (a connection and its I/O handler share one), and a
+  // notification about a component that is no longer the target is ignored.
   FWorkTarget = AValue;
   if (FWorkTarget) FreeNotification(FWorkTarget);
 }
