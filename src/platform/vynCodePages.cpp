@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vynSystem.h"
@@ -20,41 +21,116 @@ struct TCodePageRow {
   int MaxCharSize;
 };
 
-// The code pages this platform can convert, by Windows number.
+// The code pages this platform can convert, by Windows number, with the most bytes one
+// UTF-16 character (a code unit or a surrogate pair) can take in that code page, shift
+// sequences included: encoders size their output by it, so it must never be too small.
+// glibc decomposes into base and combining marks for 1255 (up to 3 bytes) and 1258 (2),
+// and ISO-2022-CN may designate a new set before every character (6).
+// Windows code pages that charsets map to but glibc has no converter for, and which are
+// therefore unknown here: 20105 (IA5 IRV), 20838 (IBM EBCDIC Thai), 20924 (IBM EBCDIC
+// Latin-9), 52936 (HZ-GB-2312).
 constexpr TCodePageRow kCodePages[] = {
-    {37, "IBM037", 1},          {437, "IBM437", 1},        {500, "IBM500", 1},
-    {708, "ASMO-708", 1},       {737, "CP737", 1},         {775, "IBM775", 1},
-    {850, "IBM850", 1},         {852, "IBM852", 1},        {855, "IBM855", 1},
-    {857, "IBM857", 1},         {858, "IBM00858", 1},      {860, "IBM860", 1},
-    {861, "IBM861", 1},         {862, "IBM862", 1},        {863, "IBM863", 1},
-    {864, "IBM864", 1},         {865, "IBM865", 1},        {866, "IBM866", 1},
-    {869, "IBM869", 1},         {870, "IBM870", 1},        {874, "CP874", 1},
-    {875, "CP875", 1},          {932, "CP932", 2},         {936, "CP936", 2},
-    {949, "CP949", 2},          {950, "BIG5", 2},          {1026, "IBM1026", 1},
-    {1047, "IBM1047", 1},       {1140, "IBM1140", 1},      {1141, "IBM1141", 1},
-    {1142, "IBM1142", 1},       {1143, "IBM1143", 1},      {1144, "IBM1144", 1},
-    {1145, "IBM1145", 1},       {1146, "IBM1146", 1},      {1147, "IBM1147", 1},
-    {1148, "IBM1148", 1},       {1149, "IBM1149", 1},      {1200, "UTF-16LE", 4},
-    {1201, "UTF-16BE", 4},      {1250, "CP1250", 1},       {1251, "CP1251", 1},
-    {1252, "CP1252", 1},        {1253, "CP1253", 1},       {1254, "CP1254", 1},
-    {1255, "CP1255", 1},        {1256, "CP1256", 1},       {1257, "CP1257", 1},
-    {1258, "CP1258", 1},        {1361, "JOHAB", 2},        {10000, "MACINTOSH", 1},
-    {10007, "MAC-CYRILLIC", 1}, {10029, "MAC-CENTRALEUROPE", 1},
-    {12000, "UTF-32LE", 4},     {12001, "UTF-32BE", 4},    {20127, "ANSI_X3.4-1968", 1},
-    {20273, "IBM273", 1},       {20277, "IBM277", 1},      {20278, "IBM278", 1},
-    {20280, "IBM280", 1},       {20284, "IBM284", 1},      {20285, "IBM285", 1},
-    {20290, "IBM290", 1},       {20297, "IBM297", 1},      {20420, "IBM420", 1},
-    {20423, "IBM423", 1},       {20424, "IBM424", 1},      {20866, "KOI8-R", 1},
-    {20871, "IBM871", 1},       {20880, "IBM880", 1},      {20905, "IBM905", 1},
-    {20932, "EUC-JP", 3},       {20936, "GB2312", 2},      {21025, "CP1025", 1},
-    {21866, "KOI8-U", 1},       {28591, "ISO-8859-1", 1},  {28592, "ISO-8859-2", 1},
-    {28593, "ISO-8859-3", 1},   {28594, "ISO-8859-4", 1},  {28595, "ISO-8859-5", 1},
-    {28596, "ISO-8859-6", 1},   {28597, "ISO-8859-7", 1},  {28598, "ISO-8859-8", 1},
-    {28599, "ISO-8859-9", 1},   {28603, "ISO-8859-13", 1}, {28605, "ISO-8859-15", 1},
-    {38598, "ISO-8859-8", 1},   {50220, "ISO-2022-JP", 5}, {50221, "ISO-2022-JP", 5},
-    {50222, "ISO-2022-JP", 5},  {50225, "ISO-2022-KR", 5}, {50227, "ISO-2022-CN", 5},
-    {51932, "EUC-JP", 3},       {51936, "GB2312", 2},      {51949, "EUC-KR", 2},
-    {52936, "HZ-GB-2312", 5},   {54936, "GB18030", 4},     {65000, "UTF-7", 5},
+    {37, "IBM037", 1},
+    {437, "IBM437", 1},
+    {500, "IBM500", 1},
+    {708, "ASMO-708", 1},
+    {737, "CP737", 1},
+    {775, "IBM775", 1},
+    {850, "IBM850", 1},
+    {852, "IBM852", 1},
+    {855, "IBM855", 1},
+    {857, "IBM857", 1},
+    {858, "IBM858", 1},
+    {860, "IBM860", 1},
+    {861, "IBM861", 1},
+    {862, "IBM862", 1},
+    {863, "IBM863", 1},
+    {864, "IBM864", 1},
+    {865, "IBM865", 1},
+    {866, "IBM866", 1},
+    {869, "IBM869", 1},
+    {870, "IBM870", 1},
+    {874, "CP874", 1},
+    {875, "CP875", 1},
+    {932, "CP932", 2},
+    {936, "CP936", 2},
+    {949, "CP949", 2},
+    {950, "BIG5", 2},
+    {1026, "IBM1026", 1},
+    {1047, "IBM1047", 1},
+    {1140, "IBM1140", 1},
+    {1141, "IBM1141", 1},
+    {1142, "IBM1142", 1},
+    {1143, "IBM1143", 1},
+    {1144, "IBM1144", 1},
+    {1145, "IBM1145", 1},
+    {1146, "IBM1146", 1},
+    {1147, "IBM1147", 1},
+    {1148, "IBM1148", 1},
+    {1149, "IBM1149", 1},
+    {1200, "UTF-16LE", 4},
+    {1201, "UTF-16BE", 4},
+    {1250, "CP1250", 1},
+    {1251, "CP1251", 1},
+    {1252, "CP1252", 1},
+    {1253, "CP1253", 1},
+    {1254, "CP1254", 1},
+    {1255, "CP1255", 3},
+    {1256, "CP1256", 1},
+    {1257, "CP1257", 1},
+    {1258, "CP1258", 2},
+    {1361, "JOHAB", 2},
+    {10000, "MACINTOSH", 1},
+    {10007, "MAC-CYRILLIC", 1},
+    {10029, "MAC-CENTRALEUROPE", 1},
+    {12000, "UTF-32LE", 4},
+    {12001, "UTF-32BE", 4},
+    {20106, "ISO646-DE", 1},
+    {20107, "ISO646-SE", 1},
+    {20108, "ISO646-NO", 1},
+    {20127, "ANSI_X3.4-1968", 1},
+    {20261, "T.61-8BIT", 2},
+    {20273, "IBM273", 1},
+    {20277, "IBM277", 1},
+    {20278, "IBM278", 1},
+    {20280, "IBM280", 1},
+    {20284, "IBM284", 1},
+    {20285, "IBM285", 1},
+    {20290, "IBM290", 1},
+    {20297, "IBM297", 1},
+    {20420, "IBM420", 1},
+    {20423, "IBM423", 1},
+    {20424, "IBM424", 1},
+    {20866, "KOI8-R", 1},
+    {20871, "IBM871", 1},
+    {20880, "IBM880", 1},
+    {20905, "IBM905", 1},
+    {20932, "EUC-JP", 3},
+    {20936, "GB2312", 2},
+    {21025, "CP1025", 1},
+    {21866, "KOI8-U", 1},
+    {28591, "ISO-8859-1", 1},
+    {28592, "ISO-8859-2", 1},
+    {28593, "ISO-8859-3", 1},
+    {28594, "ISO-8859-4", 1},
+    {28595, "ISO-8859-5", 1},
+    {28596, "ISO-8859-6", 1},
+    {28597, "ISO-8859-7", 1},
+    {28598, "ISO-8859-8", 1},
+    {28599, "ISO-8859-9", 1},
+    {28603, "ISO-8859-13", 1},
+    {28605, "ISO-8859-15", 1},
+    {38598, "ISO-8859-8", 1},
+    {50220, "ISO-2022-JP", 5},
+    {50221, "ISO-2022-JP", 5},
+    {50222, "ISO-2022-JP", 5},
+    {50225, "ISO-2022-KR", 5},
+    {50227, "ISO-2022-CN", 6},
+    {51932, "EUC-JP", 3},
+    {51936, "GB2312", 2},
+    {51949, "EUC-KR", 2},
+    {54936, "GB18030", 4},
+    {65000, "UTF-7", 5},
     {65001, "UTF-8", 4},
 };
 
@@ -71,57 +147,115 @@ bool ConverterExists(const char* AName) {
   return true;
 }
 
-// Runs iconv over the whole input. On an input sequence it cannot convert it emits
-// AReplacement and skips ASkip(position) bytes; on a truncated tail it emits the
-// replacement once and stops.
-template <class Skip>
-std::vector<char> Convert(const char* ATo, const char* AFrom, const char* AInput, size_t ACount,
-                          const std::string& AReplacement, Skip ASkip) {
-  std::vector<char> out;
-  iconv_t cd = iconv_open(ATo, AFrom);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return out;
-  out.resize(ACount * 4 + 16);
-  char* in = const_cast<char*>(AInput);
-  size_t inLeft = ACount;
-  size_t used = 0;
-  while (true) {
-    char* dst = out.data() + used;
-    size_t dstLeft = out.size() - used;
-    const size_t r = inLeft ? iconv(cd, &in, &inLeft, &dst, &dstLeft) : iconv(cd, nullptr, nullptr, &dst, &dstLeft);
-    used = out.size() - dstLeft;
-    if (r != static_cast<size_t>(-1)) {
-      if (inLeft == 0) {
-        // Flush any shift state, then done.
-        dst = out.data() + used;
-        dstLeft = out.size() - used;
-        if (iconv(cd, nullptr, nullptr, &dst, &dstLeft) != static_cast<size_t>(-1)) {
-          used = out.size() - dstLeft;
-          break;
-        }
-        if (errno != E2BIG) break;
-        out.resize(out.size() * 2);
-      }
-      continue;
-    }
-    if (errno == E2BIG) {
-      out.resize(out.size() * 2);
-      continue;
-    }
-    if (out.size() - used < AReplacement.size()) out.resize(out.size() * 2 + AReplacement.size());
-    std::memcpy(out.data() + used, AReplacement.data(), AReplacement.size());
-    used += AReplacement.size();
-    if (errno == EILSEQ) {
-      const size_t skip = std::min(inLeft, ASkip(in, inLeft));
-      in += skip;
-      inLeft -= skip;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial shift state
-      continue;
-    }
-    break;  // EINVAL: the input ends inside a sequence
+// One iconv conversion into a growing output buffer.
+class TConversion {
+public:
+  TConversion(const char* ATo, const char* AFrom) : FCd(iconv_open(ATo, AFrom)) {}
+  ~TConversion() {
+    if (Valid()) iconv_close(FCd);
   }
-  iconv_close(cd);
-  out.resize(used);
-  return out;
+  TConversion(const TConversion&) = delete;
+  TConversion& operator=(const TConversion&) = delete;
+
+  bool Valid() const { return FCd != reinterpret_cast<iconv_t>(-1); }
+
+  // Converts input until it is used up (true) or stops at a sequence it cannot convert
+  // (false, errno EILSEQ) or at a truncated tail (false, errno EINVAL).
+  bool Run(const char*& AInput, size_t& ALeft) {
+    while (true) {
+      Reserve(ALeft * 4 + 16);
+      char* in = const_cast<char*>(AInput);
+      char* dst = FOut.data() + FUsed;
+      size_t dstLeft = FOut.size() - FUsed;
+      const size_t r = iconv(FCd, &in, &ALeft, &dst, &dstLeft);
+      AInput = in;
+      FUsed = FOut.size() - dstLeft;
+      if (r != static_cast<size_t>(-1)) return true;
+      if (errno != E2BIG) return false;
+      FOut.resize(FOut.size() * 2);
+    }
+  }
+
+  // Writes the sequence that returns the output to the initial shift state.
+  void Finish() {
+    while (true) {
+      Reserve(16);
+      char* dst = FOut.data() + FUsed;
+      size_t dstLeft = FOut.size() - FUsed;
+      const size_t r = iconv(FCd, nullptr, nullptr, &dst, &dstLeft);
+      FUsed = FOut.size() - dstLeft;
+      if (r != static_cast<size_t>(-1) || errno != E2BIG) return;
+      FOut.resize(FOut.size() * 2);
+    }
+  }
+
+  // Forgets the input's shift state without writing anything.
+  void ResetInput() { iconv(FCd, nullptr, nullptr, nullptr, nullptr); }
+
+  void AppendRaw(std::string_view ABytes) {
+    Reserve(ABytes.size());
+    std::memcpy(FOut.data() + FUsed, ABytes.data(), ABytes.size());
+    FUsed += ABytes.size();
+  }
+
+  std::vector<char> Take() {
+    FOut.resize(FUsed);
+    return std::move(FOut);
+  }
+
+private:
+  void Reserve(size_t AMore) {
+    if (FOut.size() - FUsed < AMore) FOut.resize(std::max(FOut.size() * 2, FUsed + AMore));
+  }
+
+  iconv_t FCd;
+  std::vector<char> FOut;
+  size_t FUsed = 0;
+};
+
+// Decodes code-page bytes to UTF-16LE. A byte that starts no valid sequence becomes
+// U+FFFD and is skipped, and the input's shift state starts over; a truncated tail
+// becomes one U+FFFD.
+std::vector<char> Decode(const char* AIconvName, const char* AInput, size_t ACount) {
+  TConversion conv("UTF-16LE", AIconvName);
+  if (!conv.Valid()) return {};
+  const std::string_view replacement("\xFD\xFF", 2);  // U+FFFD, low byte first
+  while (!conv.Run(AInput, ACount)) {
+    const bool truncated = errno != EILSEQ;
+    conv.AppendRaw(replacement);
+    if (truncated) break;
+    ++AInput;
+    --ACount;
+    conv.ResetInput();
+  }
+  conv.Finish();
+  return conv.Take();
+}
+
+// Encodes UTF-16LE into the code page. A character it cannot encode (a surrogate pair
+// counts as one) becomes "?" and is skipped. The "?" goes through the converter too,
+// so that a stateful code page (ISO-2022, UTF-7) leaves its current set for it first.
+std::vector<char> Encode(const char* AIconvName, const char* AInput, size_t ACount) {
+  TConversion conv(AIconvName, "UTF-16LE");
+  if (!conv.Valid()) return {};
+  const auto unit = [&](size_t k) {
+    return static_cast<uint16_t>(static_cast<uint8_t>(AInput[k]) | static_cast<uint8_t>(AInput[k + 1]) << 8);
+  };
+  while (!conv.Run(AInput, ACount)) {
+    const bool truncated = errno != EILSEQ;
+    const char question[2] = {'?', 0};
+    const char* q = question;
+    size_t qLeft = sizeof question;
+    conv.Run(q, qLeft);  // a code page without "?" writes nothing
+    if (truncated || ACount < 2) break;
+    const bool pair = ACount >= 4 && unit(0) >= 0xD800 && unit(0) <= 0xDBFF && unit(2) >= 0xDC00 &&
+                      unit(2) <= 0xDFFF;
+    const size_t skip = pair ? 4 : 2;
+    AInput += skip;
+    ACount -= skip;
+  }
+  conv.Finish();
+  return conv.Take();
 }
 
 size_t CopyOut(const std::vector<char>& AData, void* ADest, size_t ACapacity, size_t AUnit) {
@@ -158,9 +292,7 @@ size_t CodePageToUtf16(uint32_t ACodePage, const uint8_t* ASource, size_t ACount
   }
   const TCodePageRow* row = FindRow(ACodePage);
   if (!row) return 0;
-  const std::string replacement("\xFD\xFF", 2);  // U+FFFD, low byte first
-  const auto data = Convert("UTF-16LE", row->IconvName, reinterpret_cast<const char*>(ASource), ACount,
-                            replacement, [](const char*, size_t) { return size_t(1); });
+  const auto data = Decode(row->IconvName, reinterpret_cast<const char*>(ASource), ACount);
   return CopyOut(data, ADest, ACapacity, sizeof(char16_t));
 }
 
@@ -178,23 +310,7 @@ size_t Utf16ToCodePage(uint32_t ACodePage, const char16_t* ASource, size_t ACoun
   }
   const TCodePageRow* row = FindRow(ACodePage);
   if (!row) return 0;
-  // "?" in the target code page (not 0x3F in every one of them).
-  const char16_t question = u'?';
-  const auto mark = Convert(row->IconvName, "UTF-16LE", reinterpret_cast<const char*>(&question), 2,
-                            std::string(), [](const char*, size_t) { return size_t(2); });
-  const auto data = Convert(row->IconvName, "UTF-16LE", reinterpret_cast<const char*>(ASource),
-                            ACount * sizeof(char16_t), std::string(mark.begin(), mark.end()),
-                            [](const char* AAt, size_t ALeft) {
-                              // A surrogate pair is one character: skip both halves.
-                              const auto unit = [&](size_t k) {
-                                return static_cast<uint16_t>(static_cast<uint8_t>(AAt[k]) |
-                                                             static_cast<uint8_t>(AAt[k + 1]) << 8);
-                              };
-                              if (ALeft >= 4 && unit(0) >= 0xD800 && unit(0) <= 0xDBFF &&
-                                  unit(2) >= 0xDC00 && unit(2) <= 0xDFFF)
-                                return size_t(4);
-                              return size_t(2);
-                            });
+  const auto data = Encode(row->IconvName, reinterpret_cast<const char*>(ASource), ACount * sizeof(char16_t));
   return CopyOut(data, ADest, ACapacity, 1);
 }
 

@@ -38,7 +38,6 @@ public:
   // Appends at the tail when ADestIndex is negative; otherwise inserts at that
   // position (counted from the head, clamped to Size).
   void Write(const TIdBytes& ABytes, int ALength = -1, int AOffset = 0, int ADestIndex = -1);
-  void Write(const TIdBytes& ABytes, int ADestIndex) { Write(ABytes, -1, 0, ADestIndex); }
   void Write(const String& AString, const IIdTextEncoding& AByteEncoding = nullptr, int ADestIndex = -1);
   // Negative: the rest of the stream; positive: at most that many; 0: all of it from its start.
   void Write(TStream& AStream, int64_t AByteCount = 0);

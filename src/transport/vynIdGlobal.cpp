@@ -35,9 +35,15 @@ TIdBytes BytesFromChar(char16_t AChar, const IIdTextEncoding& AEncoding) {
   return OrDefault(AEncoding)->GetBytes(StringView(&AChar, 1));
 }
 
+void CheckBytesAt(const TIdBytes& ABytes, int AIndex, size_t ACount) {
+  if (AIndex < 0 || static_cast<size_t>(AIndex) > ABytes.size() || ABytes.size() - AIndex < ACount)
+    EIdException::Toss(RSInvalidIndex);
+}
+
 String IPv4TextFromBytes(const TIdBytes& ABytes, int AIndex) {
-  return FormatInvariant(u"%d.%d.%d.%d", {ABytes.at(AIndex), ABytes.at(AIndex + 1), ABytes.at(AIndex + 2),
-                                          ABytes.at(AIndex + 3)});
+  CheckBytesAt(ABytes, AIndex, 4);
+  const uint8_t* p = ABytes.data() + AIndex;
+  return FormatInvariant(u"%d.%d.%d.%d", {p[0], p[1], p[2], p[3]});
 }
 
 TIdBytes BytesFromRaw(const void* ABuffer, int ASize) {

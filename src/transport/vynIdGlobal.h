@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vynIdException.h"
+#include "vynIdResourceStrings.h"
 #include "vynStreams.h"
 
 namespace vyn {
@@ -51,11 +52,15 @@ TIdBytes BytesFromNumber(T AValue) {
   return out;
 }
 
-// Reads a value at the 0-based AIndex in the machine's byte order; the array must
-// hold AIndex + sizeof(T) bytes.
+// EIdException "Invalid AIndex" unless ABytes holds ACount bytes from the 0-based AIndex.
+void CheckBytesAt(const TIdBytes& ABytes, int AIndex, size_t ACount);
+
+// Reads a value at the 0-based AIndex in the machine's byte order; an array that does
+// not hold AIndex + sizeof(T) bytes raises EIdException "Invalid AIndex".
 template <class T>
   requires std::is_integral_v<T>
 T NumberFromBytes(const TIdBytes& ABytes, int AIndex = 0) {
+  CheckBytesAt(ABytes, AIndex, sizeof(T));
   T v;
   std::memcpy(&v, ABytes.data() + AIndex, sizeof(T));
   return v;

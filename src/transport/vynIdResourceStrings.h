@@ -81,4 +81,8 @@ inline constexpr char16_t RSSocksServerCommandError[] = u"Command not supported.
 inline constexpr char16_t RSSocksServerAddressError[] = u"Address type not supported.";
 inline constexpr char16_t RSSocksUDPNotSupported[] = u"UDP is not support in this SOCKS version.";
 
+// URI
+inline constexpr char16_t RSURINoProto[] = u"Protocol field is empty";
+inline constexpr char16_t RSURINoHost[] = u"Host field is empty";
+
 }  // namespace vyn

@@ -28,13 +28,16 @@ TIdBytes TIdTextEncodingBase::GetBytes(const TIdWideChars& AChars, int ACharInde
 }
 
 int TIdTextEncodingBase::GetBytes(StringView AChars, TIdBytes& ABytes, int AByteIndex) const {
+  if (AByteIndex < 0) EIdException::Toss(RSInvalidIndex);
   if (AChars.empty()) return 0;
   const int chars = static_cast<int>(AChars.size());
-  // Size by the upper bound and trim afterwards: one conversion instead of two.
+  // Size by the upper bound and trim the growth afterwards: one conversion instead of
+  // two. Bytes already in the array past what was written stay.
+  const size_t had = ABytes.size();
   const int room = GetMaxByteCount(chars);
-  if (static_cast<int>(ABytes.size()) < AByteIndex + room) ABytes.resize(AByteIndex + room);
+  if (ABytes.size() < static_cast<size_t>(AByteIndex) + room) ABytes.resize(static_cast<size_t>(AByteIndex) + room);
   const int n = GetBytes(AChars.data(), chars, ABytes.data() + AByteIndex, room);
-  ABytes.resize(AByteIndex + n);
+  ABytes.resize(std::max(had, static_cast<size_t>(AByteIndex) + n));
   return n;
 }
 
@@ -165,22 +168,25 @@ TIdMBCSEncoding::TIdMBCSEncoding(uint32_t ACodePage, uint32_t AMBToWCharFlags, u
   FIsSingleByte = FMaxCharSize == 1;
 }
 
+// Counts go to the converter as sizes: a negative one converts nothing.
+namespace {
+size_t Size(int ACount) { return static_cast<size_t>(std::max(ACount, 0)); }
+}  // namespace
+
 int TIdMBCSEncoding::GetByteCount(const char16_t* AChars, int ACharCount) const {
-  return static_cast<int>(Utf16ToCodePage(FCodePage, AChars, static_cast<size_t>(ACharCount), nullptr, 0));
+  return static_cast<int>(Utf16ToCodePage(FCodePage, AChars, Size(ACharCount), nullptr, 0));
 }
 
 int TIdMBCSEncoding::GetBytes(const char16_t* AChars, int ACharCount, uint8_t* ABytes, int AByteCount) const {
-  return static_cast<int>(Utf16ToCodePage(FCodePage, AChars, static_cast<size_t>(ACharCount), ABytes,
-                                          static_cast<size_t>(std::max(AByteCount, 0))));
+  return static_cast<int>(Utf16ToCodePage(FCodePage, AChars, Size(ACharCount), ABytes, Size(AByteCount)));
 }
 
 int TIdMBCSEncoding::GetCharCount(const uint8_t* ABytes, int AByteCount) const {
-  return static_cast<int>(CodePageToUtf16(FCodePage, ABytes, static_cast<size_t>(AByteCount), nullptr, 0));
+  return static_cast<int>(CodePageToUtf16(FCodePage, ABytes, Size(AByteCount), nullptr, 0));
 }
 
 int TIdMBCSEncoding::GetChars(const uint8_t* ABytes, int AByteCount, char16_t* AChars, int ACharCount) const {
-  return static_cast<int>(CodePageToUtf16(FCodePage, ABytes, static_cast<size_t>(AByteCount), AChars,
-                                          static_cast<size_t>(std::max(ACharCount, 0))));
+  return static_cast<int>(CodePageToUtf16(FCodePage, ABytes, Size(AByteCount), AChars, Size(ACharCount)));
 }
 
 TIdBytes TIdMBCSEncoding::GetPreamble() const {

@@ -190,7 +190,7 @@ TEST(Buffer, DirectReceiveIntoTheTail) {
 TEST(Buffer, InsertAtIndexAndSelfTransfer) {
   TIdBuffer b;
   b.Write(TIdBytes{1, 4});
-  b.Write(TIdBytes{2, 3}, 1);
+  b.Write(TIdBytes{2, 3}, -1, 0, 1);
   TIdBytes out;
   b.ExtractToBytes(out, -1, true, 0);
   EXPECT_EQ(out, (TIdBytes{1, 2, 3, 4}));
