@@ -43,6 +43,7 @@ inline constexpr char16_t RSTransparentProxyUDPNotSupported[] = u"UDP Not suppor
 inline constexpr char16_t RSRequiresLargeStream[] = u"Set LargeStream to True to send streams greater than 2GB";
 inline constexpr char16_t RSDataTooLarge[] = u"Data is too large for stream";
 inline constexpr char16_t RSMaximumNumberOfCaptureLineExceeded[] = u"Maximum number of line allowed exceeded";
+inline constexpr char16_t RSInvalidCharacterData[] = u"Received bytes do not form a character.";
 inline constexpr char16_t RSSchedMaxThreadEx[] = u"The maximum number of threads for this scheduler is exceeded.";
 
 // Raised as plain EIdException

@@ -1,0 +1,101 @@
+// A scripted TCP peer on loopback: listens on 127.0.0.1 with a free port, accepts one
+// connection and runs a script of steps on its own thread, so that a test controls
+// exactly which bytes arrive in which pieces and when. Every wait is bounded (each step
+// by StepTimeout), Stop ends the script at once, and the destructor stops and joins.
+//
+//   TScriptedPeer peer;
+//   peer.Expect("GET\r\n").Write("A\r\n").Pause(50).Write("B").Close();
+//   peer.Start();
+//   ... connect to 127.0.0.1:peer.Port() ...
+//   EXPECT_TRUE(peer.Join());
+//   EXPECT_TRUE(peer.Errors().empty());
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace vyn::test {
+
+class TScriptedPeer {
+public:
+  // ABacklog is the listen queue; a test that needs the queue full passes 0.
+  explicit TScriptedPeer(int ABacklog = 8);
+  ~TScriptedPeer();
+  TScriptedPeer(const TScriptedPeer&) = delete;
+  TScriptedPeer& operator=(const TScriptedPeer&) = delete;
+
+  uint16_t Port() const { return FPort; }
+
+  // Script steps, run in order after the connection is accepted.
+  TScriptedPeer& Expect(std::string_view ABytes);  // reads exactly these bytes; a mismatch is an error
+  TScriptedPeer& Read(int ACount);                 // reads ACount bytes into Received
+  TScriptedPeer& ReadUntilClose();                 // reads until the client closes
+  TScriptedPeer& Write(std::string_view ABytes);   // one send of exactly these bytes
+  TScriptedPeer& Pause(int AMSec);
+  TScriptedPeer& Close();  // orderly close (FIN)
+  TScriptedPeer& Reset();  // abortive close (linger 0: RST)
+  // The longest any one step may wait for the client (default 5000 ms).
+  TScriptedPeer& StepTimeout(int AMSec);
+
+  // Starts the thread: accept, then the steps. Without Start nothing is accepted (the
+  // connection stays in the listen queue).
+  void Start();
+  // Waits at most AMSec for the script to end; whether it ended.
+  bool Join(int AMSec = 10000);
+  // Ends the script at once and joins.
+  void Stop();
+
+  bool Accepted() const { return FAccepted; }
+  std::string Received() const;
+  std::vector<std::string> Errors() const;
+
+private:
+  struct TStep {
+    enum TKind { skExpect, skRead, skReadUntilClose, skWrite, skPause, skClose, skReset } Kind;
+    std::string Bytes;
+    int Count = 0;
+  };
+  void Run();
+  bool WaitReadable(int AFd, int AMSec);
+  void Error(const std::string& AText);
+
+  int FListener = -1;
+  int FConnection = -1;
+  uint16_t FPort = 0;
+  std::vector<TStep> FSteps;
+  int FStepTimeout = 5000;
+  std::thread FThread;
+  std::atomic<bool> FStop{false};
+  std::atomic<bool> FDone{false};
+  std::atomic<bool> FAccepted{false};
+  mutable std::mutex FLock;
+  std::string FReceived;
+  std::vector<std::string> FErrors;
+};
+
+// A listener on 127.0.0.1 that never accepts, with its queue filled, so that a further
+// connect to Port() hangs until the client gives up: the way to provoke a connect
+// time-out on loopback.
+class TFullBacklogListener {
+public:
+  TFullBacklogListener();
+  ~TFullBacklogListener();
+  TFullBacklogListener(const TFullBacklogListener&) = delete;
+  TFullBacklogListener& operator=(const TFullBacklogListener&) = delete;
+  uint16_t Port() const { return FPort; }
+
+private:
+  int FListener = -1;
+  std::vector<int> FFillers;
+  uint16_t FPort = 0;
+};
+
+// Counts for leak checks: open descriptors and threads of this process.
+int OpenFileDescriptorCount();
+int ThreadCount();
+
+}  // namespace vyn::test
