@@ -11,6 +11,7 @@
 
 #include "vynIdIOHandlerStack.h"
 #include "vynIdResourceStrings.h"
+#include "vynLoopbackPeer.h"
 #include "vynScriptedPeer.h"
 
 namespace vyn {

@@ -221,28 +221,6 @@ void TScriptedPeer::Run() {
   }
 }
 
-TFullBacklogListener::TFullBacklogListener() {
-  FListener = ListenOnLoopback(0, FPort);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(FPort);
-  // Non-blocking connects fill the accept queue; once it is full the kernel drops
-  // further handshakes, which is what a blocked connect then waits on.
-  for (int i = 0; i < 8; ++i) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) break;
-    ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    FFillers.push_back(fd);
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-}
-
-TFullBacklogListener::~TFullBacklogListener() {
-  for (int fd : FFillers) ::close(fd);
-  if (FListener >= 0) ::close(FListener);
-}
-
 int OpenFileDescriptorCount() {
   int n = 0;
   std::error_code ec;

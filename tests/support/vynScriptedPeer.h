@@ -77,23 +77,6 @@ private:
   std::vector<std::string> FErrors;
 };
 
-// A listener on 127.0.0.1 that never accepts, with its queue filled, so that a further
-// connect to Port() hangs until the client gives up: the way to provoke a connect
-// time-out on loopback.
-class TFullBacklogListener {
-public:
-  TFullBacklogListener();
-  ~TFullBacklogListener();
-  TFullBacklogListener(const TFullBacklogListener&) = delete;
-  TFullBacklogListener& operator=(const TFullBacklogListener&) = delete;
-  uint16_t Port() const { return FPort; }
-
-private:
-  int FListener = -1;
-  std::vector<int> FFillers;
-  uint16_t FPort = 0;
-};
-
 // Counts for leak checks: open descriptors and threads of this process.
 int OpenFileDescriptorCount();
 int ThreadCount();
