@@ -13,6 +13,7 @@
 #include "vynIdResourceStrings.h"
 #include "vynLoopbackPeer.h"
 #include "vynScriptedPeer.h"
+#include "vynRecordingStream.h"
 
 namespace vyn {
 namespace {
@@ -37,15 +38,7 @@ uint16_t ClosedPort() {
   return ntohs(addr.sin_port);
 }
 
-class TMemoryWrites : public TMemoryStream {
-public:
-  int64_t Write(const void* ABuffer, int64_t ACount) override {
-    Writes.push_back(ACount);
-    return TMemoryStream::Write(ABuffer, ACount);
-  }
-  std::string Text() const { return std::string(FData.begin(), FData.end()); }
-  std::vector<int64_t> Writes;
-};
+using TMemoryWrites = test::TRecordingStream;
 
 struct TClientFixture : ::testing::Test {
   TIdTCPClient client;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "vynIdTextEncoding.h"
+#include "vynRecordingStream.h"
 
 namespace vyn {
 namespace {
@@ -137,14 +138,7 @@ TEST(Buffer, NumbersComeOutInHostOrder) {
   EXPECT_EQ(a, (TIdIPv6Address{0x2001, 0x0db8, 0, 0, 0, 0, 0, 1}));
 }
 
-class TRecordingStream : public TMemoryStream {
-public:
-  int FWrites = 0;
-  int64_t Write(const void* ABuffer, int64_t ACount) override {
-    ++FWrites;
-    return TMemoryStream::Write(ABuffer, ACount);
-  }
-};
+using test::TRecordingStream;
 
 TEST(Buffer, ExtractToStreamIsOneWriteOfTheBlock) {
   TIdBuffer b;
@@ -152,12 +146,12 @@ TEST(Buffer, ExtractToStreamIsOneWriteOfTheBlock) {
   b.Remove(3000);  // head past the growth factor: compacted first
   TRecordingStream s;
   b.ExtractToStream(s);
-  EXPECT_EQ(s.FWrites, 1);
+  EXPECT_EQ(s.Writes.size(), 1u);
   ASSERT_EQ(s.Size(), 37000);
   EXPECT_EQ(s.Bytes()[0], static_cast<uint8_t>(3000 % 256));
   EXPECT_EQ(b.Size(), 0);
   b.ExtractToStream(s);  // nothing buffered: no empty write
-  EXPECT_EQ(s.FWrites, 1);
+  EXPECT_EQ(s.Writes.size(), 1u);
 }
 
 TEST(Buffer, WriteFromStreamCountRules) {

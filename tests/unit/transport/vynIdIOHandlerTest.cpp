@@ -5,6 +5,7 @@
 #include "vynIdResourceStrings.h"
 #include "vynIdStack.h"
 #include "vynTestIOHandler.h"
+#include "vynRecordingStream.h"
 
 namespace vyn {
 namespace {
@@ -14,16 +15,7 @@ using test::TTestIOHandler;
 
 std::string Str(const TIdBytes& ABytes) { return std::string(ABytes.begin(), ABytes.end()); }
 
-// A memory stream that records the size of every write it receives.
-class TRecordingStream : public TMemoryStream {
-public:
-  int64_t Write(const void* ABuffer, int64_t ACount) override {
-    Writes.push_back(ACount);
-    return TMemoryStream::Write(ABuffer, ACount);
-  }
-  std::string Text() const { return std::string(FData.begin(), FData.end()); }
-  std::vector<int64_t> Writes;
-};
+using test::TRecordingStream;
 
 struct TOpenHandler : TTestIOHandler {
   TOpenHandler() { Open(); }
