@@ -61,6 +61,10 @@ std::vector<TIdHeaderParam> SplitHeaderParams(StringView ALine, TIdHeaderQuoting
       size_t i = 0;
       while (i < text.size() && !CharForcesQuotes(text[i], AQuoteType)) ++i;
       param.Value = text.substr(0, i);
+      // Blanks may stand before the ";" that ends the parameter ("a=1 ; b=2").
+      size_t j = i;
+      while (j < text.size() && (text[j] == u' ' || text[j] == u'\t')) ++j;
+      if (j < text.size() && text[j] == u';') i = j;
       if (i < text.size() && text[i] == u';') ++i;
       text.erase(0, i);
     }

@@ -147,6 +147,11 @@ void TIdHeaderList::AddStrings(const TStrings& AStrings) {
   AddStdValues(AStrings);
 }
 
+void TIdHeaderList::Assign(const TPersistent* ASource) {
+  TStringList::Assign(ASource);
+  TStrings::SetNameValueSeparator(u':');  // the base copies the source's separator
+}
+
 void TIdHeaderList::ConvertToStdValues(TStrings& ADest) const {
   const char16_t sep = ADest.NameValueSeparator();
   int i = 0;

@@ -57,6 +57,8 @@ public:
   // Another header list's lines are appended unchanged; any other list's name=value
   // lines are converted.
   void AddStrings(const TStrings& AStrings) override;
+  // Replaces the lines (converting a plain list like AddStrings).
+  void Assign(const TPersistent* ASource) override;
   // Appends one line per header (continuations joined) to ADest in its own name=value
   // form. Lines without a name are left out.
   void ConvertToStdValues(TStrings& ADest) const;
