@@ -56,6 +56,12 @@ String AuthenticationAnswer(std::unique_ptr<TIdAuthentication>& AAuth, bool ABas
 
 }  // namespace
 
+void CopyHeaderLines(const TStrings& ASource, TStrings& ADest) {
+  if (&ASource == &ADest) return;
+  ADest.Clear();
+  for (int i = 0; i < ASource.Count(); ++i) ADest.Add(ASource[i]);
+}
+
 // ---- TIdEntityRange ---------------------------------------------------------------------
 
 String TIdEntityRange::Text() const {

@@ -21,6 +21,9 @@ inline String GIdDefaultUserAgent = u"Mozilla/3.0 (compatible; Orva Library)";
 using TIdCreateAuthentication = std::unique_ptr<TIdAuthentication> (*)();
 inline TIdCreateAuthentication GIdCreateBasicAuthentication = nullptr;
 
+// Replaces ADest's lines with ASource's, unchanged, whatever the kinds of list.
+void CopyHeaderLines(const TStrings& ASource, TStrings& ADest);
+
 // One byte range: "start-end", "start-" or "-suffix". Unset positions are -1.
 class TIdEntityRange : public TPersistent {
 public:
@@ -115,8 +118,8 @@ public:
   void SetContentVersion(const String& AValue) { FContentVersion = AValue; }
   TIdHeaderList& CustomHeaders() { return FCustomHeaders; }
   const TIdHeaderList& CustomHeaders() const { return FCustomHeaders; }
-  // Copies the lines.
-  void SetCustomHeaders(const TStrings& AValue) { FCustomHeaders.Assign(&AValue); }
+  // Copies the lines as they are.
+  void SetCustomHeaders(const TStrings& AValue) { CopyHeaderLines(AValue, FCustomHeaders); }
   TDateTime Date() const { return FDate; }
   void SetDate(TDateTime AValue) { FDate = AValue; }
   TDateTime Expires() const { return FExpires; }
@@ -251,9 +254,9 @@ public:
   void SetProxyConnection(const String& AValue) { FProxyConnection = AValue; }
   // The value of every "Proxy-Authenticate" / "WWW-Authenticate" line, in order.
   TIdHeaderList& ProxyAuthenticate() { return FProxyAuthenticate; }
-  void SetProxyAuthenticate(const TStrings& AValue) { FProxyAuthenticate.Assign(&AValue); }
+  void SetProxyAuthenticate(const TStrings& AValue) { CopyHeaderLines(AValue, FProxyAuthenticate); }
   TIdHeaderList& WWWAuthenticate() { return FWWWAuthenticate; }
-  void SetWWWAuthenticate(const TStrings& AValue) { FWWWAuthenticate.Assign(&AValue); }
+  void SetWWWAuthenticate(const TStrings& AValue) { CopyHeaderLines(AValue, FWWWAuthenticate); }
 
   // After an HTML body was read into AContent: scans it into AMeta, copies the meta
   // headers found into RawHeaders (replacing same-named ones) and parses again, and

@@ -164,6 +164,19 @@ TEST(RequestHeaderInfo, CustomHeadersAreAppendedAndOverwrittenInPlace) {
                                  u"User-Agent: Mozilla/3.0 (compatible; Orva Library)"}));
 }
 
+TEST(RequestHeaderInfo, SettingCustomHeadersCopiesLinesUnchanged) {
+  TStringList plain;
+  plain.Add(u"X-Token: a=b");
+  plain.Add(u"X-Other:c");
+  TIdRequestHeaderInfo r;
+  r.CustomHeaders().AddValue(u"Old", u"1");
+  r.SetCustomHeaders(plain);
+  EXPECT_EQ(Lines(r.CustomHeaders()), (std::vector<String>{u"X-Token: a=b", u"X-Other:c"}));
+  TIdResponseHeaderInfo response;
+  response.SetWWWAuthenticate(plain);
+  EXPECT_EQ(Lines(response.WWWAuthenticate()), Lines(plain));
+}
+
 TEST(RequestHeaderInfo, AuthorizationComesFromTheSchemeObject) {
   TIdRequestHeaderInfo r;
   r.SetUsername(u"user");
