@@ -264,7 +264,10 @@ void ReadGeneralDate(StringView AText, TDateFields& AFields) {
       String rest = w;
       AFields.Hour = ReadNumber(SplitOffToken(rest, StringView(&sep, 1)));
       AFields.Min = ReadNumber(SplitOffToken(rest, StringView(&sep, 1)));
-      AFields.Sec = ReadNumber(SplitOffToken(rest, StringView(&sep, 1)));
+      String seconds = SplitOffToken(rest, StringView(&sep, 1));
+      // "37.250" with ":" separators: the fraction of the second is dropped.
+      if (sep == u':') seconds = SplitOffToken(seconds, u".");
+      AFields.Sec = ReadNumber(seconds);
       if (am && AFields.Hour == 12) AFields.Hour = 0;
       if (pm && AFields.Hour < 12) AFields.Hour += 12;
       next = 1;

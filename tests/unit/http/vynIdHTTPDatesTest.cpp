@@ -66,6 +66,7 @@ TEST(HttpDate, FormsZonesAndYears) {
       {u"Sun, 06 Nov 1994 12:05:00am GMT", At(1994, 11, 6, 0, 5, 0)},
       {u"Sun, 06 Nov 1994 12:05:00 PM GMT", At(1994, 11, 6, 12, 5, 0)},
       {u"06 Nov 1994 08.49.37 GMT", At(1994, 11, 6, 8, 49, 37)},
+      {u"06 Nov 1994 08:49:37.250 GMT", At(1994, 11, 6, 8, 49, 37)},
       {u"06 Nov 1994 08:49 GMT", At(1994, 11, 6, 8, 49, 0)},
       {u"06 Nov 1994", At(1994, 11, 6, 0, 0, 0)},
       // Two- and three-digit years.
