@@ -14,6 +14,8 @@ namespace vyn {
 class TPersistent : public TObject {
 public:
   virtual void Assign(const TPersistent* ASource);
+  // The object this one belongs to, for walking up to the owning component; none here.
+  virtual TPersistent* GetOwner() const { return nullptr; }
 
 protected:
   virtual void AssignTo(TPersistent* ADest) const;
@@ -36,6 +38,7 @@ public:
   TComponent& operator=(const TComponent&) = delete;
 
   TComponent* Owner() const { return FOwner; }
+  TPersistent* GetOwner() const override { return FOwner; }
   const String& Name() const { return FName; }
   void SetName(const String& AName) { FName = AName; }
   int ComponentCount() const { return static_cast<int>(FComponents.size()); }
@@ -79,7 +82,9 @@ public:
 
   String operator[](int AIndex) const { return Get(AIndex); }
   virtual int Add(const String& AValue);
-  void AddStrings(const TStrings& AStrings);
+  // Virtual so that a list with its own line form (header lists) can convert; Assign
+  // goes through it too.
+  virtual void AddStrings(const TStrings& AStrings);
   void Assign(const TPersistent* ASource) override;
   virtual int IndexOf(const String& AValue) const;
 
@@ -91,8 +96,8 @@ public:
   void SetNameValueSeparator(char16_t AValue) { FNameValueSeparator = AValue; }
   String Names(int AIndex) const;            // empty when the line has no separator
   String ValueFromIndex(int AIndex) const;
-  String Values(const String& AName) const;  // empty when no line has that name
-  void SetValues(const String& AName, const String& AValue);  // empty value deletes
+  virtual String Values(const String& AName) const;  // empty when no line has that name
+  virtual void SetValues(const String& AName, const String& AValue);  // empty value deletes
   virtual int IndexOfName(const String& AName) const;
 
 protected:

@@ -1,0 +1,7 @@
+#include "vynIdAuthentication.h"
+
+namespace vyn {
+
+TIdAuthentication::TIdAuthentication() { FParams.SetCaseSensitive(false); }
+
+}  // namespace vyn
