@@ -130,6 +130,42 @@ int64_t TIdStreamHelperVCL::Seek(TStream& AStream, int64_t AOffset, TSeekOrigin 
   return AStream.Seek(AOffset, AOrigin);
 }
 
+int64_t TIdBaseStream::Read(void* ABuffer, int64_t ACount) {
+  if (ACount <= 0) return 0;
+  const int count = static_cast<int>(std::min<int64_t>(ACount, INT32_MAX));
+  const int n = DoRead(TIdBytesSpan(static_cast<uint8_t*>(ABuffer), static_cast<size_t>(count)), 0, count);
+  return std::clamp(n, 0, count);
+}
+
+int64_t TIdBaseStream::Write(const void* ABuffer, int64_t ACount) {
+  if (ACount <= 0) return 0;
+  const int count = static_cast<int>(std::min<int64_t>(ACount, INT32_MAX));
+  return DoWrite(TIdBytesView(static_cast<const uint8_t*>(ABuffer), static_cast<size_t>(count)), 0, count);
+}
+
+int TIdEventStream::DoRead(TIdBytesSpan VBuffer, int AOffset, int ACount) {
+  int result = 0;
+  if (OnRead) OnRead(VBuffer, AOffset, ACount, result);
+  return result;
+}
+
+int TIdEventStream::DoWrite(TIdBytesView ABuffer, int AOffset, int ACount) {
+  if (!OnWrite) return ACount;
+  int result = 0;
+  OnWrite(ABuffer, AOffset, ACount, result);
+  return result;
+}
+
+int64_t TIdEventStream::DoSeek(int64_t AOffset, TSeekOrigin AOrigin) {
+  int64_t position = 0;
+  if (OnSeek) OnSeek(AOffset, AOrigin, position);
+  return position;
+}
+
+void TIdEventStream::DoSetSize(int64_t ANewSize) {
+  if (OnSetSize) OnSetSize(ANewSize);
+}
+
 String ReadTextFromStream(TStream& AStream, int64_t ACount, const IIdTextEncoding& AEncoding) {
   TIdBytes bytes;
   const int64_t n = TIdStreamHelperVCL::ReadBytes(AStream, bytes, ACount, 0);

@@ -6,7 +6,9 @@
 #include <array>
 #include <cstring>
 #include <initializer_list>
+#include <functional>
 #include <memory>
+#include <span>
 #include <type_traits>
 #include <vector>
 
@@ -18,6 +20,9 @@ namespace vyn {
 
 // A byte array; empty and missing are the same value.
 using TIdBytes = std::vector<uint8_t>;
+// Views of bytes owned by someone else, valid for the duration of a call.
+using TIdBytesView = std::span<const uint8_t>;
+using TIdBytesSpan = std::span<uint8_t>;
 using TIdWideChars = std::vector<char16_t>;
 
 enum TIdIPVersion { Id_IPv4, Id_IPv6 };
@@ -98,6 +103,43 @@ public:
   // Writes ACount bytes (negative: to the end) from AOffset, clamped; returns the count.
   static int64_t Write(TStream& AStream, const TIdBytes& ABytes, int64_t ACount = -1, int AOffset = 0);
   static int64_t Seek(TStream& AStream, int64_t AOffset, TSeekOrigin AOrigin);
+};
+
+// A stream adapter: the platform's stream operations forwarded to four operations on
+// byte views. A block is handed on as a view of the caller's memory, never copied.
+class TIdBaseStream : public TStream {
+public:
+  int64_t Read(void* ABuffer, int64_t ACount) override;
+  int64_t Write(const void* ABuffer, int64_t ACount) override;
+  int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) override { return DoSeek(AOffset, AOrigin); }
+  void SetSize(int64_t ASize) override { DoSetSize(ASize); }
+
+protected:
+  virtual int DoRead(TIdBytesSpan VBuffer, int AOffset, int ACount) = 0;
+  virtual int DoWrite(TIdBytesView ABuffer, int AOffset, int ACount) = 0;
+  virtual int64_t DoSeek(int64_t AOffset, TSeekOrigin AOrigin) = 0;
+  virtual void DoSetSize(int64_t ANewSize) = 0;
+};
+
+using TIdStreamReadEvent = std::function<void(TIdBytesSpan VBuffer, int AOffset, int ACount, int& VResult)>;
+using TIdStreamWriteEvent = std::function<void(TIdBytesView ABuffer, int AOffset, int ACount, int& VResult)>;
+using TIdStreamSeekEvent = std::function<void(int64_t AOffset, TSeekOrigin AOrigin, int64_t& VPosition)>;
+using TIdStreamSetSizeEvent = std::function<void(int64_t ANewSize)>;
+
+// A stream that turns every operation into an event. Without OnWrite a write counts as
+// done; without OnSeek the position (and so the size) is always 0.
+class TIdEventStream : public TIdBaseStream {
+public:
+  TIdStreamReadEvent OnRead;
+  TIdStreamWriteEvent OnWrite;
+  TIdStreamSeekEvent OnSeek;
+  TIdStreamSetSizeEvent OnSetSize;
+
+protected:
+  int DoRead(TIdBytesSpan VBuffer, int AOffset, int ACount) override;
+  int DoWrite(TIdBytesView ABuffer, int AOffset, int ACount) override;
+  int64_t DoSeek(int64_t AOffset, TSeekOrigin AOrigin) override;
+  void DoSetSize(int64_t ANewSize) override;
 };
 
 String ReadTextFromStream(TStream& AStream, int64_t ACount = -1,

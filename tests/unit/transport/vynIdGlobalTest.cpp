@@ -222,3 +222,37 @@ TEST(Ticks, DifferenceWrapsAndCounterAdvances) {
 
 }  // namespace
 }  // namespace vyn
+
+namespace vyn {
+namespace {
+
+TEST(EventStream, EveryWriteIsOneEventOverTheCallersBytes) {
+  TIdEventStream s;
+  std::vector<std::string> blocks;
+  s.OnWrite = [&](TIdBytesView ABuffer, int AOffset, int ACount, int& VResult) {
+    blocks.emplace_back(reinterpret_cast<const char*>(ABuffer.data()) + AOffset, ACount);
+    VResult = ACount;
+  };
+  s.WriteBuffer("abc", 3);
+  EXPECT_EQ(s.Write("", 0), 0);  // an empty write raises no event
+  s.WriteBuffer("de", 2);
+  EXPECT_EQ(blocks, (std::vector<std::string>{"abc", "de"}));
+  EXPECT_EQ(s.Size(), 0);  // without OnSeek the position and size are 0
+  s.SetSize(100);          // without OnSetSize nothing happens
+}
+
+TEST(EventStream, WithoutHandlersWritesCountAndReadsYieldNothing) {
+  TIdEventStream s;
+  EXPECT_EQ(s.Write("abc", 3), 3);
+  char buf[4];
+  EXPECT_EQ(s.Read(buf, 4), 0);
+  s.OnRead = [](TIdBytesSpan VBuffer, int, int ACount, int& VResult) {
+    VBuffer[0] = 'x';
+    VResult = ACount + 10;  // an event claiming more than asked is clamped
+  };
+  EXPECT_EQ(s.Read(buf, 1), 1);
+  EXPECT_EQ(buf[0], 'x');
+}
+
+}  // namespace
+}  // namespace vyn
