@@ -48,40 +48,40 @@ TScriptedPeer::~TScriptedPeer() {
 }
 
 TScriptedPeer& TScriptedPeer::Expect(std::string_view ABytes) {
-  FSteps.push_back({TStep::skExpect, std::string(ABytes)});
+  FSteps.push_back(TStep{TStep::skExpect, std::string(ABytes), 0});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::Read(int ACount) {
-  FSteps.push_back({TStep::skRead, {}, ACount});
+  FSteps.push_back(TStep{TStep::skRead, {}, ACount});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::ReadUntilClose() {
-  FSteps.push_back({TStep::skReadUntilClose, {}, 0});
+  FSteps.push_back(TStep{TStep::skReadUntilClose, {}, 0});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::ReadUntil(std::string_view AEnd) {
-  FSteps.push_back({TStep::skReadUntil, std::string(AEnd)});
+  FSteps.push_back(TStep{TStep::skReadUntil, std::string(AEnd), 0});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::Write(std::string_view ABytes) {
-  FSteps.push_back({TStep::skWrite, std::string(ABytes)});
+  FSteps.push_back(TStep{TStep::skWrite, std::string(ABytes), 0});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::Pause(int AMSec) {
-  FSteps.push_back({TStep::skPause, {}, AMSec});
+  FSteps.push_back(TStep{TStep::skPause, {}, AMSec});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::Close() {
-  FSteps.push_back({TStep::skClose, {}, 0});
+  FSteps.push_back(TStep{TStep::skClose, {}, 0});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::Reset() {
-  FSteps.push_back({TStep::skReset, {}, 0});
+  FSteps.push_back(TStep{TStep::skReset, {}, 0});
   return *this;
 }
 
 TScriptedPeer& TScriptedPeer::Do(std::function<void()> AAction) {
-  FSteps.push_back({TStep::skDo, {}, 0, std::move(AAction)});
+  FSteps.push_back(TStep{TStep::skDo, {}, 0, std::move(AAction)});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::StepTimeout(int AMSec) {

@@ -61,9 +61,9 @@ public:
 private:
   struct TStep {
     enum TKind { skExpect, skRead, skReadUntilClose, skReadUntil, skWrite, skPause, skClose, skReset, skDo } Kind;
-    std::string Bytes;
+    std::string Bytes{};
     int Count = 0;
-    std::function<void()> Action;
+    std::function<void()> Action{};
   };
   void Run();
   bool WaitReadable(int AFd, int AMSec);
