@@ -25,19 +25,6 @@ TIOHandlerRegistry& Registry() {
   return registry;
 }
 
-// Runs AAction when the scope ends, also by an exception.
-template <class F>
-class TScopeExit {
-public:
-  explicit TScopeExit(F AAction) : FAction(std::move(AAction)) {}
-  ~TScopeExit() { FAction(); }
-  TScopeExit(const TScopeExit&) = delete;
-  TScopeExit& operator=(const TScopeExit&) = delete;
-
-private:
-  F FAction;
-};
-
 constexpr int kTimeoutCode = 10060;
 
 }  // namespace

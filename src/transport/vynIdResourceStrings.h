@@ -85,4 +85,12 @@ inline constexpr char16_t RSSocksUDPNotSupported[] = u"UDP is not support in thi
 inline constexpr char16_t RSURINoProto[] = u"Protocol field is empty";
 inline constexpr char16_t RSURINoHost[] = u"Host field is empty";
 
+// HTTP engine
+inline constexpr char16_t RSHTTPUnknownProtocol[] = u"Unknown Protocol";
+inline constexpr char16_t RSHTTPMethodRequiresVersion[] = u"Request method requires HTTP version 1.1";
+inline constexpr char16_t RSHTTPNotAcceptable[] = u"Not Acceptable";
+inline constexpr char16_t RSHTTPChunkStarted[] = u"Chunk Started";
+inline constexpr char16_t RSHTTPChunkSizeTooLarge[] = u"Chunk size too large: %s";
+inline constexpr char16_t RSHTTPDeflateInvalidHeader[] = u"Error - invalid header";
+
 }  // namespace vyn
