@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "vynIdHTTPHeaderInfo.h"
+#include "vynIdMultipartFormData.h"
 #include "vynIdTCPClient.h"
 #include "vynIdURI.h"
 #include "vynIdZLibCompressorBase.h"
@@ -205,6 +206,9 @@ public:
   void Post(const String& AURL, TStrings* ASource, TStream* AResponseContent,
             const IIdTextEncoding& AByteEncoding = nullptr);
   String Post(const String& AURL, TStrings* ASource, const IIdTextEncoding& AByteEncoding = nullptr);
+  // A multipart form; the request's ContentType becomes the form's. A form is required.
+  void Post(const String& AURL, TIdMultiPartFormDataStream* ASource, TStream* AResponseContent);
+  String Post(const String& AURL, TIdMultiPartFormDataStream* ASource);
   void Put(const String& AURL, TStream* ASource, TStream* AResponseContent);
   String Put(const String& AURL, TStream* ASource);
   void Patch(const String& AURL, TStream* ASource, TStream* AResponseContent);

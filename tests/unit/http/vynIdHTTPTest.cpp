@@ -742,3 +742,29 @@ TEST(HTTPCompression, HTTPDeflateChecksTheZlibHeader) {
 
 }  // namespace
 }  // namespace vyn
+
+namespace vyn {
+namespace {
+
+TEST(HTTPMultipartPost, FormGoesOutWithItsBoundary) {
+  TExchange x;
+  x.Answer("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  TIdMultiPartFormDataStream form;
+  form.AddFormField(u"na\"me", u"\u00e9");
+  TStringStream file(u"X\r\nY");
+  form.AddFile(u"f", u"a.txt", u"text/plain", file);
+  const std::string b = Text(form.Boundary());
+  const std::string body = "--" + b + "\r\nContent-Disposition: form-data; name=\"na%22me\"\r\n"
+                           "Content-Type: text/plain; charset=utf-8\r\n\r\n\xC3\xA9\r\n"
+                           "--" + b + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a.txt\"\r\n"
+                           "Content-Type: text/plain\r\n\r\nX\r\nY\r\n--" + b + "--\r\n";
+  x.http.Post(u"http://h.test/up", &form);
+  const std::string sent = x.Sent();
+  EXPECT_NE(sent.find("\r\nContent-Type: multipart/form-data; boundary=" + b + "\r\n"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos) << sent;
+  EXPECT_EQ(sent.substr(sent.size() - body.size()), body);
+  EXPECT_THROW(x.http.Post(u"http://h.test/up", static_cast<TIdMultiPartFormDataStream*>(nullptr)), EIdException);
+}
+
+}  // namespace
+}  // namespace vyn
