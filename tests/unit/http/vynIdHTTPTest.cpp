@@ -768,3 +768,66 @@ TEST(HTTPMultipartPost, FormGoesOutWithItsBoundary) {
 
 }  // namespace
 }  // namespace vyn
+
+namespace vyn {
+namespace {
+
+// The redirect decision: which method and body the next request gets, and where the
+// call ends.
+TEST(HTTPRedirects, MethodAndBodyFollowTheStatus) {
+  const struct {
+    const char* Status;
+    bool Treat302Like303;
+    std::string Next;  // the second request up to its Host line
+  } cases[] = {
+      {"303 See Other", false, "GET /b HTTP/1.0\r\nConnection: keep-alive\r\n"},
+      {"307 Temporary Redirect", false, "POST /b HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 3\r\n"},
+      {"302 Found", false, "POST /b HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 3\r\n"},
+      {"302 Found", true, "GET /b HTTP/1.0\r\nConnection: keep-alive\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Status) + (c.Treat302Like303 ? " like 303" : ""));
+    TExchange x;
+    x.http.SetHandleRedirects(true);
+    if (c.Treat302Like303) x.http.SetHTTPOptions(x.http.HTTPOptions() + TIdHTTPOptions{hoTreat302Like303});
+    x.Answer(std::string("HTTP/1.1 ") + c.Status + "\r\nLocation: b\r\nContent-Length: 0\r\n\r\n");
+    x.Answer("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    TStringStream source(u"abc");
+    EXPECT_EQ(x.http.Post(u"http://h.test/a", &source), u"ok");
+    const std::string sent = x.Sent();
+    const std::string second = sent.substr(sent.find("\r\n\r\nabc") + 7);
+    EXPECT_EQ(second.substr(0, second.find("Host:")), c.Next);
+    const bool resent = c.Next.find("Content-Length: 3") != std::string::npos;
+    EXPECT_EQ(second.substr(second.size() - 3) == "abc", resent);
+  }
+}
+
+TEST(HTTPRedirects, TheLimitOrAHandlerEndsTheCallWithTheRedirect) {
+  TExchange x;
+  x.http.SetHandleRedirects(true);
+  x.http.SetRedirectMaximum(3);
+  for (int i = 0; i < 3; ++i) x.Answer("HTTP/1.1 301 Moved\r\nLocation: /loop\r\nContent-Length: 1\r\n\r\nx");
+  TMemoryStream body;
+  x.http.Get(u"http://h.test/", &body);
+  EXPECT_EQ(x.http.RedirectCount(), 3);
+  EXPECT_EQ(x.http.ResponseCode(), 301);
+  EXPECT_EQ(x.http.Response().Location(), u"/loop");
+  EXPECT_EQ(body.Size(), 0);
+  EXPECT_EQ(x.io.Sends().size(), 3u);
+
+  TExchange y;
+  String seen;
+  y.http.OnRedirect = [&](TObject*, String& dest, int& NumRedirect, bool& Handled, String& VMethod) {
+    seen = dest + u" " + VMethod + u" " + IntToStr(NumRedirect);
+    Handled = true;
+  };
+  y.Answer("HTTP/1.1 302 Found\r\nLocation: /there\r\nContent-Length: 4\r\n\r\nbody");
+  TMemoryStream none;
+  y.http.Get(u"http://h.test/", &none);
+  EXPECT_EQ(seen, u"/there GET 1");
+  EXPECT_EQ(none.Size(), 0);
+  EXPECT_EQ(y.io.Pending(), 0);
+}
+
+}  // namespace
+}  // namespace vyn
