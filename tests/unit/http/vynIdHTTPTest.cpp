@@ -831,3 +831,23 @@ TEST(HTTPRedirects, TheLimitOrAHandlerEndsTheCallWithTheRedirect) {
 
 }  // namespace
 }  // namespace vyn
+
+namespace vyn {
+namespace {
+
+TEST(HTTPBodyFraming, AnnouncedLengthIsNotTrustedForMemory) {
+  // An error answer is collected in memory: a length far beyond what comes must not
+  // be reserved up front.
+  TExchange x;
+  x.Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 100000000000\r\n\r\nabc");
+  x.io.ClosePeer();
+  try {
+    x.http.Get(u"http://h.test/");
+    ADD_FAILURE() << "no error";
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_EQ(e.ErrorMessage(), u"abc");
+  }
+}
+
+}  // namespace
+}  // namespace vyn
