@@ -241,7 +241,8 @@ public:
   int32_t AuthProxyRetries() const { return FAuthProxyRetries; }
   int32_t MaxAuthRetries() const { return FMaxAuthRetries; }
   void SetMaxAuthRetries(int32_t AValue) { FMaxAuthRetries = AValue; }
-  // Positive: header lines are read until the empty line; 0 or less: none is read.
+  // Handed to RetrieveHeaders; the header block is read to its empty line whatever
+  // the value (stopping early would leave header lines to be read as the body).
   int32_t MaxHeaderLines() const { return FMaxHeaderLines; }
   void SetMaxHeaderLines(int32_t AValue) { FMaxHeaderLines = AValue; }
   bool AllowCookies() const { return FAllowCookies; }
@@ -280,7 +281,6 @@ public:
 
 protected:
   friend class TIdHTTPProtocol;
-  friend class TIdHTTPResponse;
 
   virtual std::unique_ptr<TIdHTTPProtocol> CreateProtocolObject();
   // Whether the request can be sent again with new credentials for a 401 / 407.
