@@ -205,15 +205,138 @@ int AddPEMFileToStore(X509_STORE* AStore, const String& AFileName) {
   return count;
 }
 
+// Certificates of a file into a store by type (PEM: every certificate in it; ASN.1: one
+// DER certificate); the count added, 0 on failure.
+int AddCertificatesFileToStore(X509_STORE* AStore, const String& AFileName, int AType) {
+  constexpr int kFuncLoadCertFile = 111;
+  constexpr int X509_R_BAD_X509_FILETYPE = 100;
+  if (AFileName.empty()) return 1;
+  TFileBuffer file(AFileName, X509err, kFuncLoadCertFile, ERR_R_SYS_LIB);
+  if (!file.Bio()) return 0;
+  if (AType == X509_FILETYPE_PEM) {
+    int count = 0;
+    while (X509* cert = PEM_read_bio_X509_AUX(file.Bio(), nullptr, nullptr, nullptr)) {
+      const int added = X509_STORE_add_cert(AStore, cert);
+      X509_free(cert);
+      if (!added) return 0;
+      ++count;
+    }
+    // The end of the certificates shows as "no start line".
+    if (count > 0 && ERR_GET_REASON(static_cast<uint32_t>(ERR_peek_last_error())) == PEM_R_NO_START_LINE) {
+      ERR_clear_error();
+      return count;
+    }
+    X509err(kFuncLoadCertFile, ERR_R_PEM_LIB);
+    return 0;
+  }
+  if (AType == X509_FILETYPE_ASN1) {
+    X509* cert = d2i_X509_bio(file.Bio(), nullptr);
+    if (!cert) {
+      X509err(kFuncLoadCertFile, ERR_R_ASN1_LIB);
+      return 0;
+    }
+    const int added = X509_STORE_add_cert(AStore, cert);
+    X509_free(cert);
+    return added;
+  }
+  X509err(kFuncLoadCertFile, X509_R_BAD_X509_FILETYPE);
+  return 0;
+}
+
+// The 1.0 API's lookup records, for the generation that has no accessors.
+struct TLookupMethod0 {
+  const char* name;
+  int (*new_item)(X509_LOOKUP*);
+  void (*free)(X509_LOOKUP*);
+  int (*init)(X509_LOOKUP*);
+  int (*shutdown)(X509_LOOKUP*);
+  TX509LookupCtrl ctrl;
+  void* get_by_subject;
+  void* get_by_issuer_serial;
+  void* get_by_fingerprint;
+  void* get_by_alias;
+};
+struct TLookup0 {
+  int init;
+  int skip;
+  X509_LOOKUP_METHOD* method;
+  char* method_data;
+  X509_STORE* store_ctx;
+};
+
+X509_STORE* LookupStore(X509_LOOKUP* ALookup) {
+  if (X509_LOOKUP_get_store) return X509_LOOKUP_get_store(ALookup);
+  return reinterpret_cast<TLookup0*>(ALookup)->store_ctx;
+}
+
+// The lookup's one operation: command 1 loads the file named by argc, which is the
+// system's own UTF-16 text, so that the name never passes through the library.
+int FileLookupCtrl(X509_LOOKUP* ALookup, int ACmd, const char* AArgc, long AArgl, char**) {
+  constexpr int X509_L_FILE_LOAD = 1;
+  constexpr int X509_FILETYPE_DEFAULT = 3;
+  constexpr int kFuncByFileCtrl = 101;
+  constexpr int X509_R_LOADING_DEFAULTS = 104;
+  if (ACmd != X509_L_FILE_LOAD) return 0;
+  try {
+    X509_STORE* store = LookupStore(ALookup);
+    const String name = AArgc ? String(reinterpret_cast<const char16_t*>(AArgc)) : String();
+    if (AArgl == X509_FILETYPE_PEM) return AddPEMFileToStore(store, name) > 0 ? 1 : 0;
+    if (AArgl == X509_FILETYPE_DEFAULT) {
+      const char* variable = X509_get_default_cert_file_env();
+      const char* fromEnvironment = variable ? std::getenv(variable) : nullptr;
+      const String file = FromUtf8(fromEnvironment && *fromEnvironment ? fromEnvironment : X509_get_default_cert_file());
+      const int added = AddPEMFileToStore(store, file);
+      if (added < 1) X509err(kFuncByFileCtrl, X509_R_LOADING_DEFAULTS);
+      return added > 0 ? 1 : 0;
+    }
+    return AddCertificatesFileToStore(store, name, static_cast<int>(AArgl)) > 0 ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // namespace
+
+// "Load file into cache": a lookup method whose only operation is FileLookupCtrl. Made
+// once for the loaded library (the 1.1 API builds it through its accessors; the 1.0
+// API takes the record as it is).
+X509_LOOKUP_METHOD* FileLookupMethod() {
+  static std::mutex lock;
+  static TLibHandle madeFor = nullptr;
+  static X509_LOOKUP_METHOD* method = nullptr;
+  static const std::string name = ToUtf8(RSOSSLCertificateLookup);
+  static TLookupMethod0 method0{name.c_str(), nullptr, nullptr, nullptr, nullptr, FileLookupCtrl,
+                                nullptr, nullptr, nullptr, nullptr};
+  std::lock_guard<std::mutex> guard(lock);
+  if (madeFor == GetSSLCryptoLibrary() && method) return method;
+  madeFor = GetSSLCryptoLibrary();
+  method = nullptr;
+  if (X509_LOOKUP_meth_new && X509_LOOKUP_meth_set_ctrl) {
+    method = X509_LOOKUP_meth_new(name.c_str());
+    if (method) X509_LOOKUP_meth_set_ctrl(method, FileLookupCtrl);
+  } else if (SSLLoadedAPIVersion() == 0) {
+    method = reinterpret_cast<X509_LOOKUP_METHOD*>(&method0);
+  }
+  return method;
+}
+
 // The trusted roots of a file and the hashed folders of ADirs into a store: 1 when
 // anything was given and all of it loaded, else 0. The file is read by the system, not
 // by the library, so that any name the platform accepts works.
 int LoadStoreLocations(X509_STORE* AStore, const String& AFile, const String& ADirs) {
   if (!AStore) return 0;
-  if (!AFile.empty() && AddPEMFileToStore(AStore, AFile) < 1) return 0;
+  if (!AFile.empty()) {
+    X509_LOOKUP_METHOD* method = FileLookupMethod();
+    X509_LOOKUP* lookup = method ? X509_STORE_add_lookup(AStore, method) : nullptr;
+    if (!lookup) return 0;
+    if (X509_LOOKUP_load_file(lookup, reinterpret_cast<const char*>(AFile.c_str()), X509_FILETYPE_PEM) != 1)
+      return 0;
+  }
   if (!ADirs.empty() && X509_STORE_load_locations(AStore, nullptr, ToUtf8(ADirs).c_str()) != 1) return 0;
   return (!AFile.empty() || !ADirs.empty()) ? 1 : 0;
 }
+
+namespace {
 
 bool IsPKCS12File(const String& AFileName) {
   const auto dot = AFileName.rfind(u'.');

@@ -353,6 +353,15 @@ private:
   TIdSSLIOHandlerSocketOpenSSL* FParent = nullptr;
 };
 
+// Loads the certificates and revocation lists of a PEM file (through the "Load file
+// into cache" lookup, the file read by the system) and the hashed folders ADirs into a
+// store; 1 when anything was given and all of it loaded, else 0.
+int LoadStoreLocations(X509_STORE* AStore, const String& AFile, const String& ADirs);
+// The store lookup behind it: X509_LOOKUP_ctrl with command 1 and the file name as a
+// pointer to its UTF-16 text loads a file of type 1 (PEM), 2 (a DER certificate) or 3
+// (the library's default file).
+X509_LOOKUP_METHOD* FileLookupMethod();
+
 // The key password callback every context installs; userdata is the TIdSSLContext,
 // whose handler is asked for the password. The password goes out as UTF-8, cut to
 // size - 1 bytes with a zero after it; the result is the count that the buffer holds.

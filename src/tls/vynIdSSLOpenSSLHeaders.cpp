@@ -200,6 +200,9 @@ const TSSLEntry GEntries[] = {
     {C, "X509_get0_notBefore", OPT, Slot(&X509_get0_notBefore)},
     {C, "X509_get0_notAfter", OPT, Slot(&X509_get0_notAfter)},
     {C, "X509_get0_signature", OPT, Slot(&X509_get0_signature)},
+    {C, "X509_LOOKUP_meth_new", OPT, Slot(&X509_LOOKUP_meth_new)},
+    {C, "X509_LOOKUP_meth_set_ctrl", OPT, Slot(&X509_LOOKUP_meth_set_ctrl)},
+    {C, "X509_LOOKUP_get_store", OPT, Slot(&X509_LOOKUP_get_store)},
     {C, "X509_VERIFY_PARAM_set1_host", OPT, Slot(&X509_VERIFY_PARAM_set1_host)},
     {C, "X509_VERIFY_PARAM_set1_ip_asc", OPT, Slot(&X509_VERIFY_PARAM_set1_ip_asc)},
     {C, "d2i_X509_NAME", ALL, Slot(&d2i_X509_NAME)},
@@ -214,13 +217,13 @@ const TSSLEntry GEntries[] = {
     {C, "X509_STORE_CTX_get_error", ALL, Slot(&X509_STORE_CTX_get_error)},
     {C, "X509_STORE_CTX_get_error_depth", ALL, Slot(&X509_STORE_CTX_get_error_depth)},
     {C, "X509_STORE_CTX_get_current_cert", ALL, Slot(&X509_STORE_CTX_get_current_cert)},
-    {C, "X509_STORE_add_lookup", ALL},
+    {C, "X509_STORE_add_lookup", ALL, Slot(&X509_STORE_add_lookup)},
     {C, "X509_STORE_load_locations", ALL, Slot(&X509_STORE_load_locations)},
     {C, "X509V3_set_ctx", ALL},
     {C, "d2i_X509_bio", ALL, Slot(&d2i_X509_bio)},
     {C, "d2i_X509", ALL},
-    {C, "X509_get_default_cert_file", ALL},
-    {C, "X509_get_default_cert_file_env", ALL},
+    {C, "X509_get_default_cert_file", ALL, Slot(&X509_get_default_cert_file)},
+    {C, "X509_get_default_cert_file_env", ALL, Slot(&X509_get_default_cert_file_env)},
     {C, "X509_free", ALL, Slot(&X509_free)},
     {C, "X509_NAME_new", ALL},
     {C, "X509_NAME_free", ALL, Slot(&X509_NAME_free)},
@@ -229,7 +232,7 @@ const TSSLEntry GEntries[] = {
     {C, "X509_get_serialNumber", ALL, Slot(&X509_get_serialNumber)},
     {C, "X509_set_issuer_name", OPT},
     {C, "X509_set_subject_name", OPT},
-    {C, "X509_LOOKUP_ctrl", OPT},
+    {C, "X509_LOOKUP_ctrl", OPT, Slot(&X509_LOOKUP_ctrl)},
     {C, "X509_STORE_CTX_get_ex_data", OPT, Slot(&X509_STORE_CTX_get_ex_data)},
     {C, "X509_STORE_CTX_set_error", OPT},
     {C, "X509_sign", OPT},
@@ -1131,6 +1134,9 @@ long BIO_ctrl_pending(BIO* bio) { return BIO_ctrl(bio, BIO_CTRL_PENDING, 0, null
 int SSL_set_app_data(SSL* ssl, void* p) { return SSL_set_ex_data(ssl, 0, p); }
 void* SSL_get_app_data(const SSL* ssl) { return SSL_get_ex_data(ssl, 0); }
 void* X509_STORE_CTX_get_app_data(const X509_STORE_CTX* ctx) { return X509_STORE_CTX_get_ex_data(ctx, 0); }
+int X509_LOOKUP_load_file(X509_LOOKUP* lookup, const char* file, long type) {
+  return X509_LOOKUP_ctrl ? X509_LOOKUP_ctrl(lookup, 1, file, type, nullptr) : 0;
+}
 
 X509_NAME* X509_NAME_dup(const X509_NAME* name) {
   auto i2d = EntryAs<Ti2d_of_void*>("i2d_X509_NAME");

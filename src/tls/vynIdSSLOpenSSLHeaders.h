@@ -38,6 +38,8 @@ struct X509_STORE;
 struct X509_STORE_CTX;
 struct X509_CRL;
 struct X509_VERIFY_PARAM;
+struct X509_LOOKUP;
+struct X509_LOOKUP_METHOD;
 struct EVP_PKEY;
 struct EVP_MD;
 struct BIO;
@@ -78,6 +80,7 @@ using TStackItemFree = void (*)(void* item);
 using Ti2d_of_void = int(const void*, unsigned char**);
 using Td2i_of_void = void*(void**, const unsigned char**, long);
 using TSSLMethodFunc = const SSL_METHOD* (*)();
+using TX509LookupCtrl = int (*)(X509_LOOKUP* ctx, int cmd, const char* argc, long argl, char** ret);
 
 // ---- The entry points the library calls ---------------------------------------------------
 // Null while the libraries are not loaded or when the name was not found (optional
@@ -208,6 +211,13 @@ using TSSLMethodFunc = const SSL_METHOD* (*)();
   X(int, X509_STORE_add_cert, (X509_STORE*, X509*))                                             \
   X(int, X509_STORE_add_crl, (X509_STORE*, X509_CRL*))                                          \
   X(int, X509_STORE_load_locations, (X509_STORE*, const char*, const char*))                    \
+  X(X509_LOOKUP*, X509_STORE_add_lookup, (X509_STORE*, X509_LOOKUP_METHOD*))                    \
+  X(int, X509_LOOKUP_ctrl, (X509_LOOKUP*, int, const char*, long, char**))                      \
+  X(X509_LOOKUP_METHOD*, X509_LOOKUP_meth_new, (const char*))                                   \
+  X(int, X509_LOOKUP_meth_set_ctrl, (X509_LOOKUP_METHOD*, TX509LookupCtrl))                     \
+  X(X509_STORE*, X509_LOOKUP_get_store, (const X509_LOOKUP*))                                   \
+  X(const char*, X509_get_default_cert_file, ())                                                \
+  X(const char*, X509_get_default_cert_file_env, ())                                            \
   X(X509*, d2i_X509_bio, (BIO*, X509**))                                                        \
   X(EVP_PKEY*, d2i_PrivateKey_bio, (BIO*, EVP_PKEY**))                                          \
   X(PKCS12*, d2i_PKCS12_bio, (BIO*, PKCS12**))                                                  \
@@ -344,6 +354,8 @@ long BIO_ctrl_pending(BIO* bio);
 int SSL_set_app_data(SSL* ssl, void* p);
 void* SSL_get_app_data(const SSL* ssl);
 void* X509_STORE_CTX_get_app_data(const X509_STORE_CTX* ctx);
+// X509_LOOKUP_ctrl(lookup, 1 (load a file), file, type, null).
+int X509_LOOKUP_load_file(X509_LOOKUP* lookup, const char* file, long type);
 X509_NAME* X509_NAME_dup(const X509_NAME* name);
 void* OPENSSL_malloc(size_t n);
 // The library and reason parts of an error code, as the loaded generation packs them.

@@ -39,6 +39,7 @@ bool MakeCertificates(TTestCertificates& C) {
   const auto path = [&](const char* AName) { return C.Dir + "/" + AName; };
   C.CACert = path("ca.pem");
   C.CAKey = path("ca.key");
+  C.CACertDer = path("ca.der");
   C.ServerCert = path("server.pem");
   C.ServerKey = path("server.key");
   C.ServerChain = path("server-chain.pem");
@@ -68,6 +69,7 @@ bool MakeCertificates(TTestCertificates& C) {
   const bool ok =
       req({"-x509", "-keyout", C.CAKey, "-out", C.CACert, "-days", "30", "-subj", "/CN=vyn test CA", "-addext",
            "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"}) &&
+      Run({"openssl", "x509", "-in", C.CACert, "-outform", "DER", "-out", C.CACertDer}) &&
       req({"-x509", "-keyout", path("other-ca.key"), "-out", C.OtherCACert, "-days", "30", "-subj",
            "/CN=vyn other CA", "-addext", "basicConstraints=critical,CA:TRUE"}) &&
       req({"-keyout", C.ServerKey, "-out", path("server.csr"), "-subj", "/O=vyn/CN=localhost"}) &&

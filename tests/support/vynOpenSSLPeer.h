@@ -19,7 +19,7 @@ namespace vyn::test {
 struct TTestCertificates {
   bool Ok = false;
   std::string Dir;
-  std::string CACert, CAKey;
+  std::string CACert, CAKey, CACertDer;
   std::string ServerCert, ServerKey, ServerChain, ServerP12;
   std::string ClientCert, ClientKey, ClientKeyEncrypted, ClientP12;
   std::string OtherCACert;

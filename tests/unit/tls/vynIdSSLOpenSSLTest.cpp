@@ -243,6 +243,25 @@ TEST_F(SSLFiles, CertificateKeyAndRootLoading) {
   }
 }
 
+TEST_F(SSLFiles, TheStoreLookupLoadsPEMAndDERFilesByType) {
+  ASSERT_TRUE(C.Ok);
+  TIdSSLContext ctx;
+  ctx.SetMode(sslmClient);
+  ctx.SetUpContext(sslCtxClient);
+  X509_LOOKUP* lookup = X509_STORE_add_lookup(SSL_CTX_get_cert_store(ctx.Context()), FileLookupMethod());
+  ASSERT_NE(lookup, nullptr);
+  const auto load = [&](const std::string& AFile, long AType) {
+    const String name = FromUtf8(AFile);
+    return X509_LOOKUP_load_file(lookup, reinterpret_cast<const char*>(name.c_str()), AType);
+  };
+  EXPECT_EQ(load(C.CACertDer, 2), 1);
+  EXPECT_EQ(load(C.TwoRoots, 1), 1);
+  EXPECT_EQ(load(C.CACertDer, 1), 0);  // no PEM item in a DER file
+  EXPECT_EQ(load(C.CACert, 2), 0);     // and no DER certificate in a PEM file
+  EXPECT_EQ(load(C.Dir + "/none.der", 2), 0);
+  EXPECT_EQ(X509_LOOKUP_ctrl(lookup, 2, nullptr, 1, nullptr), 0);  // only loading is offered
+}
+
 TEST_F(SSLFiles, CertificateInformationAgreesWithTheOpensslCommand) {
   ASSERT_TRUE(C.Ok);
   std::string pem;
