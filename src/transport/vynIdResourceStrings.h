@@ -94,4 +94,25 @@ inline constexpr char16_t RSHTTPChunkSizeTooLarge[] = u"Chunk size too large: %s
 inline constexpr char16_t RSHTTPDeflateInvalidHeader[] = u"Error - invalid header";
 inline constexpr char16_t RSHTTPMultipartSourceRequired[] = u"A multipart form post needs a form stream.";
 
+// OpenSSL binding and TLS handler
+inline constexpr char16_t RSOSSLFailedToLoad[] = u"Failed to load %s.";
+inline constexpr char16_t RSOSSLEOFViolation[] = u"EOF was observed that violates the protocol";
+inline constexpr char16_t RSOSSLCouldNotLoadSSLLibrary[] = u"Could not load SSL library.";
+inline constexpr char16_t RSOSSLModeNotSet[] = u"Mode has not been set.";
+inline constexpr char16_t RSOSSLGetMethodError[] = u"Error getting SSL method.";
+inline constexpr char16_t RSOSSLCreatingContextError[] = u"Error creating SSL context.";
+inline constexpr char16_t RSOSSLLoadingRootCertError[] = u"Could not load root certificate.";
+inline constexpr char16_t RSOSSLLoadingCertError[] = u"Could not load certificate.";
+inline constexpr char16_t RSOSSLLoadingKeyError[] = u"Could not load key, check password.";
+inline constexpr char16_t RSOSSLLoadingDHParamsError[] = u"Could not load DH Parameters.";
+inline constexpr char16_t RSOSSLSettingCipherError[] = u"SetCipher failed.";
+inline constexpr char16_t RSOSSLUpdatingALPNError[] = u"Error Updating ALPN Protocols";
+inline constexpr char16_t RSOSSLCreatingSessionError[] = u"Error creating SSL session.";
+inline constexpr char16_t RSOSSLDataBindingError[] = u"Error binding data to SSL socket.";
+inline constexpr char16_t RSOSSLFDSetError[] = u"Error setting File Descriptor for SSL";
+inline constexpr char16_t RSOSSLConnectError[] = u"Error connecting with SSL.";
+inline constexpr char16_t RSOSSLAcceptError[] = u"Error accepting connection with SSL.";
+inline constexpr char16_t RSOSSLStatusString[] = u"SSL status: \"%s\"";
+inline constexpr char16_t RSOSSLCertificateLookup[] = u"Load file into cache";
+
 }  // namespace vyn
