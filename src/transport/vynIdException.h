@@ -132,4 +132,7 @@ private:
 VYN_EXCEPTION_CLASS(EIdSchedulerException, EIdException);
 VYN_EXCEPTION_CLASS(EIdSchedulerMaxThreadsExceeded, EIdSchedulerException);
 
+// The listener: activation and configuration failures.
+VYN_EXCEPTION_CLASS(EIdHTTPServerError, EIdException);
+
 }  // namespace vyn
