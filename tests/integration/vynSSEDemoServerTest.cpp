@@ -14,11 +14,8 @@ namespace vyn {
 namespace {
 
 using test::TChildProcess;
+using test::MsSince;
 using Clock = std::chrono::steady_clock;
-
-int64_t MsSince(Clock::time_point AStart) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - AStart).count();
-}
 
 struct TDemoServer : ::testing::Test {
   std::filesystem::path certDir =
@@ -44,10 +41,7 @@ struct TDemoServer : ::testing::Test {
     base = "http://127.0.0.1:" + m[1].str();
   }
   std::unique_ptr<TChildProcess> Curl(const std::vector<std::string>& AArgs) {
-    if (!test::ProgramOnPath("curl")) {
-      ADD_FAILURE() << "curl is not installed: install the Debian package curl (scripts/install-deps)";
-      return nullptr;
-    }
+    if (!test::RequireProgram("curl", "curl")) return nullptr;
     std::vector<std::string> args{"-sS", "--max-time", "10"};
     args.insert(args.end(), AArgs.begin(), AArgs.end());
     return std::make_unique<TChildProcess>("curl", args);
@@ -147,8 +141,9 @@ TEST_F(TDemoServer, HttpsAskedForMakesTheCertificateOnceAndSaysWhatItServes) {
     EXPECT_NE(server->Stderr().find("https is not available"), std::string::npos) << server->Stderr();
   }
 
+  ASSERT_TRUE(test::RequireProgram("openssl", "openssl"));
   TChildProcess x509("openssl", {"x509", "-in", cert.string(), "-noout", "-ext", "subjectAltName"});
-  ASSERT_TRUE(x509.Started()) << "openssl is not installed: install the Debian package openssl";
+  ASSERT_TRUE(x509.Started()) << x509.StartError();
   EXPECT_EQ(x509.Wait(5000), 0) << x509.Stderr();
   EXPECT_NE(x509.Stdout().find("DNS:localhost"), std::string::npos) << x509.Stdout();
   EXPECT_NE(x509.Stdout().find("IP Address:127.0.0.1"), std::string::npos) << x509.Stdout();

@@ -28,11 +28,8 @@ using test::ReadUntilEnd;
 using test::SendAll;
 using test::TChildProcess;
 using test::TFd;
+using test::MsSince;
 using Clock = std::chrono::steady_clock;
-
-int64_t MsSince(Clock::time_point AStart) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - AStart).count();
-}
 
 struct TCurlResult {
   int Exit = -1;
@@ -40,11 +37,7 @@ struct TCurlResult {
   std::string Err;
 };
 
-bool CurlInstalled() {
-  if (test::ProgramOnPath("curl")) return true;
-  ADD_FAILURE() << "curl is not installed: install the Debian package curl (scripts/install-deps)";
-  return false;
-}
+bool CurlInstalled() { return test::RequireProgram("curl", "curl"); }
 
 TCurlResult Curl(const std::vector<std::string>& AArgs, int ATimeoutMs = 10000) {
   TCurlResult r;

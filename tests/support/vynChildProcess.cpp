@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <gtest/gtest.h>
+
 extern char** environ;
 
 namespace vyn::test {
@@ -151,6 +153,13 @@ bool ProgramOnPath(const std::string& AProgram) {
       return true;
     start = end + 1;
   }
+  return false;
+}
+
+bool RequireProgram(const std::string& AProgram, const std::string& APackage) {
+  if (ProgramOnPath(AProgram)) return true;
+  ADD_FAILURE() << AProgram << " is not installed: install the Debian package " << APackage
+                << " (scripts/install-deps)";
   return false;
 }
 

@@ -7,6 +7,8 @@
 //   ASSERT_TRUE(curl.WaitForOutput("id: 1", 5000)) << curl.Stderr();
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,5 +56,13 @@ private:
 
 // Whether AProgram is found on PATH (or is an executable path).
 bool ProgramOnPath(const std::string& AProgram);
+// The same, failing the test (gtest ADD_FAILURE) with the Debian package to install
+// when it is missing.
+bool RequireProgram(const std::string& AProgram, const std::string& APackage);
+
+// Milliseconds since AStart on the monotonic clock.
+inline int64_t MsSince(std::chrono::steady_clock::time_point AStart) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - AStart).count();
+}
 
 }  // namespace vyn::test
