@@ -115,4 +115,13 @@ inline constexpr char16_t RSOSSLAcceptError[] = u"Error accepting connection wit
 inline constexpr char16_t RSOSSLStatusString[] = u"SSL status: \"%s\"";
 inline constexpr char16_t RSOSSLCertificateLookup[] = u"Load file into cache";
 
+// Listener
+inline constexpr char16_t RSHTTPServerNoTLSHandler[] =
+    u"SSL is on, but no TLS I/O handler is installed: the listener needs a TIdSSLIOHandlerSocketBase "
+    u"class for the server role (such as TIdSSLIOHandlerSocketOpenSSL) through OnCreateTLSIOHandler or "
+    u"the default TLS handler factory.";
+inline constexpr char16_t RSHTTPServerBindingsLocked[] = u"Cannot change the bindings of an active server.";
+inline constexpr char16_t RSHTTPServerInvalidStatus[] = u"The request handler set no valid status code (%d).";
+inline constexpr char16_t RSHTTPServerHandlerFailed[] = u"The request handler failed.";
+
 }  // namespace vyn
