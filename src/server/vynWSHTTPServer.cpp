@@ -1,5 +1,7 @@
 #include "vynWSHTTPServer.h"
 
+#include "vynIdSSLOpenSSL.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -23,8 +25,26 @@ namespace {
 // never wait for a change of its own server's state, which may be waiting for it.
 thread_local const TvynWSHTTPServer* GConnectionThreadOf = nullptr;
 
+// Accepted connections speak TLS through OpenSSL unless another factory is set: TLS
+// 1.2 and 1.3 with the listener's certificate and key; with trusted roots, clients are
+// asked for a certificate.
+std::unique_ptr<TIdSSLIOHandlerSocketBase> NewOpenSSLServerHandler(const TvynWSSSL_Options& AOptions) {
+  auto handler = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
+  TIdSSLOptions* options = handler->SSLOptions();
+  options->SetMode(sslmServer);
+  options->SetSSLVersions({sslvTLSv1_2, sslvTLSv1_3});
+  options->SetCertFile(AOptions.CertFile());
+  options->SetKeyFile(AOptions.KeyFile());
+  if (!AOptions.RootCertFile().empty()) {
+    options->SetRootCertFile(AOptions.RootCertFile());
+    options->SetVerifyMode({sslvrfPeer});
+  }
+  handler->OnGetPassword = [password = AOptions.Password()](String& APassword) { APassword = password; };
+  return handler;
+}
+
 std::mutex GTLSFactoryLock;
-TvynWSTLSIOHandlerFactory GTLSFactory;
+TvynWSTLSIOHandlerFactory GTLSFactory = NewOpenSSLServerHandler;
 
 // How long an error answer waits for the rest of a refused request before closing,
 // so that the close does not reset the connection before the client read the answer.

@@ -14,7 +14,7 @@
 //
 // TLS: with SSL on, every accepted connection gets a TLS I/O handler from the TLS
 // handler factory (OnCreateTLSIOHandler, else the process-wide one a TLS unit
-// registers). Activation fails when there is none.
+// registers, by default OpenSSL). Activation fails when there is none.
 #pragma once
 
 #include <atomic>
