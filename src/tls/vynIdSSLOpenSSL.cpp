@@ -1039,7 +1039,11 @@ namespace {
 // Registered when the library starts, so that an engine asking the registry for a TLS
 // handler gets this one.
 const bool GOpenSSLHandlerRegistered = [] {
-  TIdIOHandler::RegisterIOHandler(TIdIOHandlerClass::Of<TIdSSLIOHandlerSocketOpenSSL>());
+  const TIdIOHandlerClass handler = TIdIOHandlerClass::Of<TIdSSLIOHandlerSocketOpenSSL>();
+  TIdIOHandler::RegisterIOHandler(handler);
+  TIdSSLRegistry::Add({u"OpenSSL", u"The OpenSSL Project", u"Apache License 2.0",
+                       u"TLS client and server sessions through the OpenSSL libraries, loaded at run time",
+                       u"https://www.openssl.org/", handler, handler});
   return true;
 }();
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/time.h>
+
 #include <atomic>
 #include <thread>
 
@@ -41,9 +44,20 @@ TEST(OpenSSLClient, HandshakeVerifiedAndDataBothWays) {
   h->SSLOptions()->SetRootCertFile(FromUtf8(c.CACert));
   h->SSLOptions()->SetVerifyMode({sslvrfPeer});
   h->SetURIToCheck(Localhost(server.Port()));
-  std::vector<String> status;
+  std::vector<String> status, types;
   h->OnStatusInfo = [&](const String& AMsg) { status.push_back(AMsg); };
+  h->OnStatusInfoEx = [&](TObject* ASender, const SSL*, int32_t, int32_t, const String& AType, const String&) {
+    EXPECT_EQ(ASender, h.get());
+    if (std::find(types.begin(), types.end(), AType) == types.end()) types.push_back(AType);
+  };
   h->Open();
+  for (const char16_t* t : {u"Handshake Start", u"Connect Loop", u"Handshake Done", u"Connect Exit"})
+    EXPECT_NE(std::find(types.begin(), types.end(), String(t)), types.end()) << ToUtf8(t);
+  // A blocked TLS read ends after the read time-out.
+  timeval t{};
+  socklen_t len = sizeof t;
+  ASSERT_EQ(getsockopt(static_cast<int>(h->Binding()->Handle()), SOL_SOCKET, SO_RCVTIMEO, &t, &len), 0);
+  EXPECT_EQ(t.tv_sec, 5);
 
   // SNI: the host of URIToCheck, without the port.
   EXPECT_TRUE(server.Process().WaitForOutput("Hostname in TLS extension: \"localhost\""));
@@ -331,6 +345,8 @@ TEST(OpenSSLServer, TLSStartsOnAnOpenPlainConnection) {
         s.SetPassThrough(false);
         afterTLS = s.ReadLn();
         s.WriteLn(u"secret reply");
+        s.SetPassThrough(true);  // both ends close TLS and go on in clear text
+        if (s.ReadLn() == u"plain again") s.WriteLn(u"plain reply");
       }
     } catch (const std::exception& e) {
       serverError = e.what();
@@ -349,6 +365,9 @@ TEST(OpenSSLServer, TLSStartsOnAnOpenPlainConnection) {
     EXPECT_FALSE(h->GetSSLVersion().empty());
     h->WriteLn(u"secret request");
     EXPECT_EQ(h->ReadLn(), u"secret reply");
+    h->SetPassThrough(true);
+    h->WriteLn(u"plain again");
+    EXPECT_EQ(h->ReadLn(), u"plain reply");
   } catch (const std::exception& e) {
     ADD_FAILURE() << e.what();
   }
