@@ -132,6 +132,22 @@ TEST(SSLContext, ProtocolBoundsAndSwitchesOfTheInstalledLibrary) {
   }
 }
 
+TEST(SSLContext, AnALPNListTheLibraryRefuses) {
+  // An empty entry leaves a zero length byte at the end, which the library refuses.
+  TIdSSLContext c;
+  c.SetMode(sslmClient);
+  c.ALPNProtocols()->Add(u"h2");
+  c.ALPNProtocols()->Add(u"");
+  try {
+    c.SetUpContext(sslCtxClient);
+    ADD_FAILURE();
+  } catch (const EIdOpenSSLError&) {
+    ADD_FAILURE() << "not the base class";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), u"Error Updating ALPN Protocols");
+  }
+}
+
 TEST(SSLContext, ACipherListTheLibraryRefuses) {
   TIdSSLContext c;
   c.SetMode(sslmClient);
