@@ -162,6 +162,31 @@ TEST(OpenSSLClient, VerificationFailuresAndTheHostCheck) {
   EXPECT_EQ(subject, u"/O=vyn/CN=localhost");
 }
 
+TEST(OpenSSLClient, VerificationHandlersOfTwoConnectionsNeverOverlap) {
+  TOpenSSLServer first, second;
+  ASSERT_TRUE(first.Ready() && second.Ready());
+  std::atomic<int> inside{0}, most{0}, calls{0};
+  auto connect = [&](uint16_t APort) {
+    auto h = Client(APort);
+    h->SSLOptions()->SetVerifyMode({sslvrfPeer});
+    h->OnVerifyPeer = [&](TIdX509*, bool, int32_t, int32_t) {
+      const int now = ++inside;
+      most = std::max(most.load(), now);
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      --inside;
+      ++calls;
+      return true;
+    };
+    EXPECT_NO_THROW(h->Open());
+  };
+  std::thread a(connect, first.Port());
+  std::thread b(connect, second.Port());
+  a.join();
+  b.join();
+  EXPECT_GE(calls.load(), 2);
+  EXPECT_EQ(most.load(), 1);
+}
+
 TEST(OpenSSLClient, ALPN) {
   TOpenSSLServer server({"-alpn", "http/1.1"});
   ASSERT_TRUE(server.Ready());
