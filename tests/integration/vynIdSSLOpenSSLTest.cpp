@@ -351,6 +351,36 @@ TEST(OpenSSLServer, AFailedHandshakeClosesTheAcceptingHandler) {
   EXPECT_TRUE(closed);
 }
 
+TEST(OpenSSLServer, WritingToAPeerThatHasGoneIsAnErrorNotASignal) {
+  const TTestCertificates& c = TTestCertificates::Get();
+  TListener listener;
+  std::thread server([&] {
+    TIdSSLIOHandlerSocketOpenSSL s;
+    s.SSLOptions()->SetMode(sslmServer);
+    s.SSLOptions()->SetSSLVersions(kTLSVersions);
+    s.SSLOptions()->SetCertFile(FromUtf8(c.ServerCert));
+    s.SSLOptions()->SetKeyFile(FromUtf8(c.ServerKey));
+    s.SetPassThrough(false);
+    s.SetLingerState(0);  // the close resets the connection
+    EXPECT_NO_THROW(s.AcceptConnection(listener.Socket.Handle()));
+    s.Close();
+  });
+  auto h = Client(listener.Port());
+  h->Open();
+  server.join();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const TIdBytes block(65536, 'x');
+  bool failed = false;
+  for (int i = 0; i < 100 && !failed; ++i) {
+    try {
+      h->Write(block);
+    } catch (const Exception&) {
+      failed = true;
+    }
+  }
+  EXPECT_TRUE(failed);
+}
+
 TEST(OpenSSLServer, TLSStartsOnAnOpenPlainConnection) {
   const TTestCertificates& c = TTestCertificates::Get();
   TListener listener;
