@@ -1,5 +1,12 @@
 #include "vynHTTP_Client.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "vynHTTP_JWT_Client.h"
+#include "vynHTTP_OAuth2_Client.h"
+
 namespace vyn {
 
 void TvynIdHTTPTLS_Options::Assign(const TPersistent* ASource) {
@@ -49,3 +56,214 @@ void TvynIdHTTPAuthentication_Options::Assign(const TPersistent* ASource) {
 }
 
 }  // namespace vyn
+
+// ---- TvynIdHTTP ------------------------------------------------------------------------
+
+namespace vyn {
+
+namespace {
+
+bool IsTLSURL(const String& AURL) { return UpperCase(AURL.substr(0, 5)) == u"HTTPS"; }
+
+}  // namespace
+
+TvynIdHTTP::TvynIdHTTP(TComponent* AOwner)
+    : TIdHTTP(AOwner),
+      FLogOptions(std::make_unique<TvynHttpLogFile>()),
+      FTLSOptions(std::make_unique<TvynIdHTTPTLS_Options>()),
+      FAuthentication(std::make_unique<TvynIdHTTPAuthentication_Options>()),
+      FProxy(std::make_unique<TvynHTTPProxy_Options>()) {
+  Request().SetUserAgent(u"Mozilla/5.0 (vynWebSockets 2023.2.0)");
+}
+
+TvynIdHTTP::~TvynIdHTTP() {
+  // A token source must not report into a component that is gone.
+  for (TvynHTTPComponentClientAuthToken_Base* source :
+       {static_cast<TvynHTTPComponentClientAuthToken_Base*>(FAuthentication->Token()->OAuth()),
+        static_cast<TvynHTTPComponentClientAuthToken_Base*>(FAuthentication->Token()->JWT())})
+    if (source) {
+      source->OnAuthToken = nullptr;
+      source->OnAuthTokenError = nullptr;
+    }
+  if (FLog) DetachLogIntercept();
+  // The handlers and proxy objects are owned components; the connection must let go of
+  // its handler before they are destroyed with the component.
+  FreeIOHandler();
+}
+
+void TvynIdHTTP::SetLog(bool AValue) {
+  if (FLog && !AValue) DetachLogIntercept();
+  FLog = AValue;
+}
+
+void TvynIdHTTP::DetachLogIntercept() {
+  SetIntercept(nullptr);
+  FLogIntercept.reset();
+}
+
+void TvynIdHTTP::GetSSE(const String& aURL, const String& aCharset) {
+  String accept = u"text/event-stream";
+  if (!aCharset.empty()) accept += u";charset=UTF-8";
+  Request().SetAccept(accept);
+  Request().SetCacheControl(u"no-store");
+  if (!FEventStream) {
+    FEventStream = std::make_unique<TIdEventStream>();
+    FEventStream->OnWrite = [this](TIdBytesView ABuffer, int AOffset, int ACount, int& VResult) {
+      OnEventStreamWrite(ABuffer, AOffset, ACount, VResult);
+    };
+  }
+  try {
+    Get(aURL, FEventStream.get());
+  } catch (const EIdSilentException&) {
+    // The peer closed the stream, or a cancel closed the connection: the stream is over.
+  }
+}
+
+void TvynIdHTTP::OnEventStreamWrite(TIdBytesView ABuffer, int AOffset, int ACount, int& VResult) {
+  if (OnSSEMessage) {
+    const String text = TextFromBytes8Bit(ABuffer.data() + AOffset, static_cast<size_t>(ACount));
+    bool cancel = false;
+    OnSSEMessage(this, text, cancel);
+    if (cancel) Disconnect();
+  }
+  VResult = ACount;
+}
+
+void TvynIdHTTP::PerformRequest(const String& AMethod, const String& AURL, TStream* ASource,
+                                TStream* AResponseContent, const TIdHTTPIgnoreReplies& AIgnoreReplies) {
+  DoAuthToken();
+  if (FLog) {
+    if (!FLogIntercept)
+      EIdException::Toss(u"The traffic log is not available: this build has no log intercept (TvynIdLogFileClient).");
+  } else if (Intercept()) {
+    DetachLogIntercept();
+  }
+  if (IsTLSURL(AURL)) {
+    EnsureTLSHandler();
+    if (FProxy->Enabled()) WireProxy(FTLSHandler);
+  } else {
+    FreeIOHandler();
+    if (FProxy->Enabled()) {
+      if (!FProxyIOHandler) FProxyIOHandler = CreateOwned<TIdIOHandlerStack>(this);
+      WireProxy(FProxyIOHandler);
+    }
+  }
+  TIdHTTP::PerformRequest(AMethod, AURL, ASource, AResponseContent, AIgnoreReplies);
+}
+
+void TvynIdHTTP::FreeIOHandler() {
+  TIdIOHandler* handler = IOHandler();
+  if (!handler) return;
+  const bool managed = ManagedIOHandler();
+  SetIOHandler(static_cast<TIdIOHandler*>(nullptr));  // frees a handler the engine made
+  if (managed) return;
+  if (handler == FTLSHandler) FTLSHandler = nullptr;
+  if (handler == FProxyIOHandler) FProxyIOHandler = nullptr;
+  delete handler;  // an owned component: it unlinks itself from this owner
+}
+
+void TvynIdHTTP::EnsureTLSHandler() {
+  if (FTLSHandler) return;
+  switch (FTLSOptions->IOHandler()) {
+    case iohSChannel:
+      EIdException::Toss(u"The Schannel TLS handler (TvynIdSSLIOHandlerSocketSChannel) is not available in this build.");
+    case iohOpenSSL:
+      FTLSHandler = CreateOpenSSLHandler();
+      break;
+  }
+  SetIOHandler(static_cast<TIdIOHandler*>(FTLSHandler));
+}
+
+void TvynIdHTTP::WireProxy(TIdIOHandlerSocket* ASocketHandler) {
+  SetIOHandler(static_cast<TIdIOHandler*>(ASocketHandler));
+  const TwsProxy type = FProxy->ProxyType();
+  if (type == pxyHTTP)
+    EIdException::Toss(u"HTTP proxies are not available: this build has no CONNECT proxy (TIdConnectThroughHttpProxy).");
+  if (!FProxySocks) FProxySocks = CreateOwned<TIdSocksInfo>(this);
+  FProxySocks->SetHost(FProxy->Host());
+  FProxySocks->SetPort(static_cast<uint16_t>(FProxy->Port()));
+  FProxySocks->SetUsername(FProxy->Username());
+  FProxySocks->SetPassword(FProxy->Password());
+  FProxySocks->SetAuthentication(FProxy->Username().empty() ? saNoAuthentication : saUsernamePassword);
+  FProxySocks->SetVersion(type == pxySocks4 ? svSocks4 : type == pxySocks4A ? svSocks4A : svSocks5);
+  ASocketHandler->SetTransparentProxy(FProxySocks);
+}
+
+void TvynIdHTTP::DoAuthToken() {
+  TvynHTTPAuthentication_Token* token = FAuthentication->Token();
+  TvynHTTPComponentClient_OAuth* oauth = token->OAuth();
+  TvynHTTPComponentClient_JWT* jwt = token->JWT();
+  if (!oauth && !jwt) return;
+  if (!HeldAuthToken(jwt != nullptr)) {
+    TvynHTTPComponentClientAuthToken_Base* source = oauth;
+    if (!source) source = jwt;
+    source->OnAuthToken = [this](TObject* Sender, const String& TokenType, const String& Token, const String& Data) {
+      OnAuthTokenEvent(Sender, TokenType, Token, Data);
+    };
+    source->OnAuthTokenError = [this](TObject* Sender, const String& Error, const String& Description,
+                                      const String& Data) { OnAuthTokenErrorEvent(Sender, Error, Description, Data); };
+    source->Start();
+    const uint64_t start = TickCount64();
+    const uint64_t wait = static_cast<uint64_t>(std::max<int32_t>(token->ReadTimeout(), 0));
+    while (!HeldAuthToken(false)) {
+      // A token that comes later is used by the next request.
+      if (TicksSince(start) >= wait) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  String line;
+  {
+    std::lock_guard<std::mutex> guard(FAuthTokenLock);
+    line = u"Authorization: " + FAuthTokenType + u" " + FAuthToken;
+  }
+  TIdHeaderList& headers = Request().CustomHeaders();
+  for (int i = headers.Count() - 1; i >= 0; --i)
+    if (LowerCase(headers[i].substr(0, 13)) == u"authorization") headers.Delete(i);
+  headers.Add(line);
+}
+
+bool TvynIdHTTP::HeldAuthToken(bool ADropExpired) {
+  std::lock_guard<std::mutex> guard(FAuthTokenLock);
+  if (ADropExpired && FAuthTokenExpiry < Now()) FAuthToken.clear();
+  return !FAuthToken.empty();
+}
+
+void TvynIdHTTP::SetAuthToken(const String& AToken, const String& ATokenType, TDateTime AExpiry) {
+  std::lock_guard<std::mutex> guard(FAuthTokenLock);
+  FAuthToken = AToken;
+  FAuthTokenType = ATokenType;
+  FAuthTokenExpiry = AExpiry;
+}
+
+void TvynIdHTTP::OnAuthTokenEvent(TObject*, const String& TokenType, const String& Token, const String&) {
+  TvynHTTPComponentClient_JWT* jwt = FAuthentication->Token()->JWT();
+  std::lock_guard<std::mutex> guard(FAuthTokenLock);
+  // The type goes in before the token, which is what the waiting request looks for.
+  FAuthTokenType = TokenType;
+  if (!Token.empty() && jwt)
+    FAuthTokenExpiry = Now() + jwt->JWTOptions()->RefreshTokenAfter() * 1000.0 / MSecsPerDay;
+  FAuthToken = Token;
+}
+
+void TvynIdHTTP::OnAuthTokenErrorEvent(TObject*, const String& Error, const String& ErrorDescription,
+                                       const String&) {
+  throw Exception(Format(u"Error %s. %s", {Error, ErrorDescription}));
+}
+
+void TvynIdHTTP::OnGetPasswordEvent(String& Password) { Password = FTLSOptions->Password(); }
+
+void TvynIdHTTP::Notification(TComponent* AComponent, TOperation AOperation) {
+  if (AOperation == opRemove) {
+    if (AComponent == FTLSHandler) FTLSHandler = nullptr;
+    if (AComponent == FProxyIOHandler) FProxyIOHandler = nullptr;
+    if (AComponent == FProxySocks) FProxySocks = nullptr;
+  }
+  TIdHTTP::Notification(AComponent, AOperation);
+}
+
+}  // namespace vyn
+namespace vyn {
+TIdSSLIOHandlerSocketBase* TvynIdHTTP::CreateOpenSSLHandler() {
+  EIdException::Toss(u"The OpenSSL TLS handler (TIdSSLIOHandlerSocketOpenSSL) is not available in this build.");
+}
+}

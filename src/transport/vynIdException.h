@@ -242,4 +242,7 @@ VYN_OPENSSL_SSL_ERROR_CLASS(EIdOSSLDataBindingError, EIdOpenSSLAPISSLError);
 VYN_OPENSSL_SSL_ERROR_CLASS(EIdOSSLAcceptError, EIdOpenSSLAPISSLError);
 VYN_OPENSSL_SSL_ERROR_CLASS(EIdOSSLConnectError, EIdOpenSSLAPISSLError);
 
+// The listener: activation and configuration failures.
+VYN_EXCEPTION_CLASS(EIdHTTPServerError, EIdException);
+
 }  // namespace vyn

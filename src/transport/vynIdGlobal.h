@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "vynIdException.h"
@@ -173,6 +174,22 @@ int32_t TrimmedStrToInt(StringView AText);
 int32_t TrimmedStrToInt(StringView AText, int32_t ADefault);
 int64_t TrimmedStrToInt64(StringView AText);
 int64_t TrimmedStrToInt64(StringView AText, int64_t ADefault);
+
+// ---- Scope ----------------------------------------------------------------------------
+
+// Runs AAction when the scope ends, also by an exception. The action must not raise
+// while an exception is on its way out.
+template <class F>
+class TScopeExit {
+public:
+  explicit TScopeExit(F AAction) : FAction(std::move(AAction)) {}
+  ~TScopeExit() { FAction(); }
+  TScopeExit(const TScopeExit&) = delete;
+  TScopeExit& operator=(const TScopeExit&) = delete;
+
+private:
+  F FAction;
+};
 
 // ---- Ticks ----------------------------------------------------------------------------
 

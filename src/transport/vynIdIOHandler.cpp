@@ -25,20 +25,9 @@ TIOHandlerRegistry& Registry() {
   return registry;
 }
 
-// Runs AAction when the scope ends, also by an exception.
-template <class F>
-class TScopeExit {
-public:
-  explicit TScopeExit(F AAction) : FAction(std::move(AAction)) {}
-  ~TScopeExit() { FAction(); }
-  TScopeExit(const TScopeExit&) = delete;
-  TScopeExit& operator=(const TScopeExit&) = delete;
-
-private:
-  F FAction;
-};
-
 constexpr int kTimeoutCode = 10060;
+// The most ReadStream sizes a stream ahead of the bytes that arrive.
+constexpr int64_t kMaxStreamReserve = 1 << 20;
 
 }  // namespace
 
@@ -413,7 +402,9 @@ void TIdIOHandler::ReadStream(TStream* AStream, int64_t AByteCount, bool AReadUn
     const int64_t pos = AStream->Position();
     if (count > std::numeric_limits<int64_t>::max() - pos) EIdIOHandlerStreamDataTooLarge::Toss(RSDataTooLarge);
     try {
-      AStream->SetSize(pos + count);
+      // The count is the peer's word: room is made for at most a bounded part of it,
+      // and the stream grows with what really arrives.
+      AStream->SetSize(pos + std::min<int64_t>(count, kMaxStreamReserve));
       sized = true;
     } catch (const EStreamError&) {
       // A stream that cannot be sized (a pass-through stream) takes the bytes as they come.

@@ -85,6 +85,15 @@ inline constexpr char16_t RSSocksUDPNotSupported[] = u"UDP is not support in thi
 inline constexpr char16_t RSURINoProto[] = u"Protocol field is empty";
 inline constexpr char16_t RSURINoHost[] = u"Host field is empty";
 
+// HTTP engine
+inline constexpr char16_t RSHTTPUnknownProtocol[] = u"Unknown Protocol";
+inline constexpr char16_t RSHTTPMethodRequiresVersion[] = u"Request method requires HTTP version 1.1";
+inline constexpr char16_t RSHTTPNotAcceptable[] = u"Not Acceptable";
+inline constexpr char16_t RSHTTPChunkStarted[] = u"Chunk Started";
+inline constexpr char16_t RSHTTPChunkSizeTooLarge[] = u"Chunk size too large: %s";
+inline constexpr char16_t RSHTTPDeflateInvalidHeader[] = u"Error - invalid header";
+inline constexpr char16_t RSHTTPMultipartSourceRequired[] = u"A multipart form post needs a form stream.";
+
 // OpenSSL binding and TLS handler
 inline constexpr char16_t RSOSSLFailedToLoad[] = u"Failed to load %s.";
 inline constexpr char16_t RSOSSLEOFViolation[] = u"EOF was observed that violates the protocol";
@@ -105,5 +114,14 @@ inline constexpr char16_t RSOSSLConnectError[] = u"Error connecting with SSL.";
 inline constexpr char16_t RSOSSLAcceptError[] = u"Error accepting connection with SSL.";
 inline constexpr char16_t RSOSSLStatusString[] = u"SSL status: \"%s\"";
 inline constexpr char16_t RSOSSLCertificateLookup[] = u"Load file into cache";
+
+// Listener
+inline constexpr char16_t RSHTTPServerNoTLSHandler[] =
+    u"SSL is on, but no TLS I/O handler is installed: the listener needs a TIdSSLIOHandlerSocketBase "
+    u"class for the server role (such as TIdSSLIOHandlerSocketOpenSSL) through OnCreateTLSIOHandler or "
+    u"the default TLS handler factory.";
+inline constexpr char16_t RSHTTPServerBindingsLocked[] = u"Cannot change the bindings of an active server.";
+inline constexpr char16_t RSHTTPServerInvalidStatus[] = u"The request handler set no valid status code (%d).";
+inline constexpr char16_t RSHTTPServerHandlerFailed[] = u"The request handler failed.";
 
 }  // namespace vyn

@@ -48,31 +48,40 @@ TScriptedPeer::~TScriptedPeer() {
 }
 
 TScriptedPeer& TScriptedPeer::Expect(std::string_view ABytes) {
-  FSteps.push_back({TStep::skExpect, std::string(ABytes)});
+  FSteps.push_back(TStep{TStep::skExpect, std::string(ABytes), 0});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::Read(int ACount) {
-  FSteps.push_back({TStep::skRead, {}, ACount});
+  FSteps.push_back(TStep{TStep::skRead, {}, ACount});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::ReadUntilClose() {
-  FSteps.push_back({TStep::skReadUntilClose, {}, 0});
+  FSteps.push_back(TStep{TStep::skReadUntilClose, {}, 0});
+  return *this;
+}
+TScriptedPeer& TScriptedPeer::ReadUntil(std::string_view AEnd) {
+  FSteps.push_back(TStep{TStep::skReadUntil, std::string(AEnd), 0});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::Write(std::string_view ABytes) {
-  FSteps.push_back({TStep::skWrite, std::string(ABytes)});
+  FSteps.push_back(TStep{TStep::skWrite, std::string(ABytes), 0});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::Pause(int AMSec) {
-  FSteps.push_back({TStep::skPause, {}, AMSec});
+  FSteps.push_back(TStep{TStep::skPause, {}, AMSec});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::Close() {
-  FSteps.push_back({TStep::skClose, {}, 0});
+  FSteps.push_back(TStep{TStep::skClose, {}, 0});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::Reset() {
-  FSteps.push_back({TStep::skReset, {}, 0});
+  FSteps.push_back(TStep{TStep::skReset, {}, 0});
+  return *this;
+}
+
+TScriptedPeer& TScriptedPeer::Do(std::function<void()> AAction) {
+  FSteps.push_back(TStep{TStep::skDo, {}, 0, std::move(AAction)});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::StepTimeout(int AMSec) {
@@ -184,6 +193,26 @@ void TScriptedPeer::Run() {
           FReceived.append(buf, static_cast<size_t>(n));
         }
         break;
+      case TStep::skReadUntil: {
+        // One byte at a time, so that nothing after the terminator is taken from the
+        // next step.
+        std::string got;
+        while (got.size() < step.Bytes.size() || got.compare(got.size() - step.Bytes.size(), step.Bytes.size(), step.Bytes) != 0) {
+          if (!WaitReadable(FConnection, FStepTimeout)) {
+            if (!FStop) Error("timed out waiting for '" + step.Bytes + "', got '" + got + "'");
+            return;
+          }
+          char c;
+          if (::recv(FConnection, &c, 1, 0) != 1) {
+            Error("client closed while waiting for '" + step.Bytes + "', got '" + got + "'");
+            return;
+          }
+          got += c;
+        }
+        std::lock_guard<std::mutex> guard(FLock);
+        FReceived += got;
+        break;
+      }
       case TStep::skWrite: {
         size_t done = 0;
         while (done < step.Bytes.size()) {
@@ -210,6 +239,9 @@ void TScriptedPeer::Run() {
         ::close(FConnection);
         FConnection = -1;
         return;
+      case TStep::skDo:
+        step.Action();
+        break;
       case TStep::skReset: {
         linger l{1, 0};
         ::setsockopt(FConnection, SOL_SOCKET, SO_LINGER, &l, sizeof l);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -34,10 +35,14 @@ public:
   TScriptedPeer& Expect(std::string_view ABytes);  // reads exactly these bytes; a mismatch is an error
   TScriptedPeer& Read(int ACount);                 // reads ACount bytes into Received
   TScriptedPeer& ReadUntilClose();                 // reads until the client closes
+  TScriptedPeer& ReadUntil(std::string_view AEnd);  // reads into Received up to and including AEnd
   TScriptedPeer& Write(std::string_view ABytes);   // one send of exactly these bytes
   TScriptedPeer& Pause(int AMSec);
   TScriptedPeer& Close();  // orderly close (FIN)
   TScriptedPeer& Reset();  // abortive close (linger 0: RST)
+  // Runs AAction on the peer's thread at this point of the script, e.g. to make the
+  // test's client react between two writes.
+  TScriptedPeer& Do(std::function<void()> AAction);
   // The longest any one step may wait for the client (default 5000 ms).
   TScriptedPeer& StepTimeout(int AMSec);
 
@@ -55,9 +60,10 @@ public:
 
 private:
   struct TStep {
-    enum TKind { skExpect, skRead, skReadUntilClose, skWrite, skPause, skClose, skReset } Kind;
-    std::string Bytes;
+    enum TKind { skExpect, skRead, skReadUntilClose, skReadUntil, skWrite, skPause, skClose, skReset, skDo } Kind;
+    std::string Bytes{};
     int Count = 0;
+    std::function<void()> Action{};
   };
   void Run();
   bool WaitReadable(int AFd, int AMSec);

@@ -39,6 +39,7 @@ int TTestIOHandler::Pending() const {
 void TTestIOHandler::Open() {
   TIdIOHandler::Open();
   FTransportOpen = true;
+  ++FOpenCalls;
 }
 
 void TTestIOHandler::Close() {

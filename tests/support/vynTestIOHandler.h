@@ -47,6 +47,8 @@ public:
   std::string WrittenText() const;
   const std::vector<TIdBytes>& Sends() const { return FSends; }
   int ReceiveCalls() const { return FReceiveCalls; }
+  // How often the transport was opened (a new connection each time).
+  int OpenCalls() const { return FOpenCalls; }
   int SendCalls() const { return FSendCalls; }
   // The wait the last readiness check was asked for.
   int LastReadableTimeout() const { return FLastReadableTimeout; }
@@ -83,6 +85,7 @@ private:
   int FMaxSend = 0;
   std::vector<TIdBytes> FSends;
   int FReceiveCalls = 0;
+  int FOpenCalls = 0;
   int FSendCalls = 0;
   int FLastReadableTimeout = 0;
   int FLastError = 0;
