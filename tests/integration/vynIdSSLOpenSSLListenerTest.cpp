@@ -40,6 +40,7 @@ TEST(OpenSSLListener, ServesHttpsToCurlAndToTheClientRole) {
   server.SSLOptions()->SetCertFile(FromUtf8(c.ServerP12));
   server.SSLOptions()->SetKeyFile(FromUtf8(c.ServerP12));
   server.SSLOptions()->SetPassword(u"secret");
+  server.SSLOptions()->SetPort(0);  // a binding without a port takes this one: any free port
   server.Bindings().Add(u"127.0.0.1", 0);
   server.SetActive(true);
   const uint16_t port = server.Bindings().Items(0)->Port();
