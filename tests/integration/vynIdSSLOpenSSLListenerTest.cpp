@@ -1,4 +1,4 @@
-// The small HTTP listener serving https through the OpenSSL handler, as its TLS
+// The small HTTP listener serving https through the OpenSSL handler, as its default TLS
 // handler factory makes it, to curl and to the handler's client role.
 #include <gtest/gtest.h>
 
@@ -12,27 +12,10 @@ namespace {
 
 using test::TTestCertificates;
 
-// The factory a listener takes: one handler per accepted connection, server role, the
-// listener's certificate files and password.
-TvynWSTLSIOHandlerFactory OpenSSLServerFactory() {
-  return [](const TvynWSSSL_Options& AOptions) -> std::unique_ptr<TIdSSLIOHandlerSocketBase> {
-    auto h = std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
-    h->SSLOptions()->SetMode(sslmServer);
-    h->SSLOptions()->SetSSLVersions({sslvTLSv1_2, sslvTLSv1_3});
-    h->SSLOptions()->SetCertFile(AOptions.CertFile());
-    h->SSLOptions()->SetKeyFile(AOptions.KeyFile());
-    h->SSLOptions()->SetRootCertFile(AOptions.RootCertFile());
-    const String password = AOptions.Password();
-    h->OnGetPassword = [password](String& APassword) { APassword = password; };
-    return h;
-  };
-}
-
 TEST(OpenSSLListener, ServesHttpsToCurlAndToTheClientRole) {
   const TTestCertificates& c = TTestCertificates::Get();
   ASSERT_TRUE(c.Ok);
   TvynWSHTTPServer server;
-  server.OnCreateTLSIOHandler = OpenSSLServerFactory();
   server.OnCommandGet = [](TIdContext*, TIdHTTPRequestInfo*, TIdHTTPResponseInfo* AResponse) {
     AResponse->SetContentText(u"over TLS");
   };
