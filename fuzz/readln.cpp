@@ -12,8 +12,7 @@
 // Properties: every call gives the model's line and flags, however the bytes were cut;
 // what stays buffered is the start of what the model has not read yet; ReadLnSplit
 // restores MaxLineAction.
-#include "vynFuzz.h"
-#include "vynTestIOHandler.h"
+#include "vynFuzzTransport.h"
 
 using namespace vyn;
 using namespace vyn::fuzz;
@@ -73,31 +72,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   const bool viaProperty = in.Bool();
   const bool split = in.Bool();
   const bool useReadLnSplit = in.Bool();
-  const bool peerClosed = in.Bool();
   const bool utf8 = in.Bool();
-  const int recvSize = in.Range(1, 64);
-  const int transportSplit = in.Range(0, 8);
   const int calls = in.Range(1, 24);
-  std::vector<int> cuts;
-  for (int n = in.Range(0, 8); n > 0; --n) cuts.push_back(in.Range(0, 40));
+  const TPeerCuts cuts = ReadPeerCuts(in);
+  const bool peerClosed = cuts.Closes;
   const TIdBytes data = in.Rest();
 
   TTestIOHandler handler;
   const IIdTextEncoding enc = utf8 ? EncodingUTF8() : Encoding8Bit();
-  handler.SetRecvBufferSize(recvSize);
-  handler.SetSplit(transportSplit);
   handler.SetMaxLineAction(split ? maSplit : maException);
   if (viaProperty) handler.SetMaxLineLength(maxLen);
-  size_t start = 0;
-  for (int cut : cuts) {
-    const size_t n = std::min(static_cast<size_t>(cut), data.size() - start);
-    handler.AddSegment(TIdBytes(data.begin() + static_cast<std::ptrdiff_t>(start),
-                                data.begin() + static_cast<std::ptrdiff_t>(start + n)));
-    start += n;
-  }
-  handler.AddSegment(TIdBytes(data.begin() + static_cast<std::ptrdiff_t>(start), data.end()));
-  if (peerClosed) handler.ClosePeer();
-  handler.Open();
+  StartPeer(handler, cuts, data);
 
   const TIdBytes term = BytesFromText(terminator.empty() ? String(u"\n") : terminator, enc);
   const bool lfTerminator = terminator.empty() || terminator == u"\n";
@@ -105,9 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   // and the property's default is not used.
   const int argument = viaProperty ? -1 : maxLen;
   const std::string setup = "terminator [" + Show(terminator) + "] max " + std::to_string(maxLen) +
-                            (split ? " split" : " exception") + (useReadLnSplit ? " via ReadLnSplit" : "") +
-                            (peerClosed ? ", peer closes" : ", peer silent") + ", receive " + std::to_string(recvSize) +
-                            ", transport split " + std::to_string(transportSplit) + ", data " + Show(data);
+                            (split ? " split" : " exception") + (useReadLnSplit ? " via ReadLnSplit" : "") + ", " +
+                            Show(cuts) + ", data " + Show(data);
   size_t pos = 0;
   for (int call = 0; call < calls; ++call) {
     const bool splitting = split || useReadLnSplit;

@@ -29,9 +29,10 @@ constexpr uint32_t kCodePages[] = {
 
 enum TKind { kASCII, k8Bit, kUTF16LE, kUTF16BE, kCodePage };
 
+// GB18030 is not among them: the converter leaves some private-use characters out.
 bool CoversUnicode(uint32_t ACodePage) {
   return ACodePage == 1200 || ACodePage == 1201 || ACodePage == 12000 || ACodePage == 12001 ||
-         ACodePage == 54936 || ACodePage == 65000 || ACodePage == 65001;
+         ACodePage == 65000 || ACodePage == 65001;
 }
 
 // Well-formed UTF-8, by the table of valid byte sequences.
