@@ -321,7 +321,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         FUZZ_CHECK(t.Removed.size() == reports, Context(step, "clear") + " reported a removal");
         break;
       case 17:
-        t.Buffer.SetGrowthFactor(in.Range(0, 300));
+        t.Buffer.SetGrowthFactor(in.Range(-300, 300));
         break;
       case 18: {  // a string, one byte per character
         const TIdBytes bytes = in.Bytes(in.Range(0, 20));
