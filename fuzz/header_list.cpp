@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   TIdHeaderList list(http ? QuoteHTTP : static_cast<TIdHeaderQuotingType>(flags >> 1 & 1 ? QuoteMIME : QuoteRFC822));
   list.SetUnfoldLines((flags & 4) == 0);
   list.SetFoldLines((flags & 8) == 0);
-  if (!http) list.SetFoldLength(in.Range(1, 100));
+  if (!http) list.SetFoldLength(in.Range(-2, 100));
   const String name = TextFromBytes8Bit(in.Until(0));
   // The value to write: a CR LF inside starts a line of its own by design, so the
   // value is one line.
