@@ -63,7 +63,8 @@ TIdBytes Slice(const TModel& AModel, int AFrom, int ACount) {
 }
 
 void ExpectRemoved(TChecked& A, size_t ABefore, int ACount, const std::string& AContext) {
-  FUZZ_CHECK(A.Removed.size() == ABefore + 1 && A.Removed.back() == ACount, AContext + ": removal not reported as asked");
+  FUZZ_CHECK(A.Removed.size() == ABefore + 1 && A.Removed.back() == ACount,
+             AContext + ": removal not reported as asked");
 }
 
 // The first position at or after AStart where APattern starts, or -1.
@@ -109,20 +110,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         const bool append = in.Bool();
         TIdBytes dest = in.Bytes(in.Range(0, 4));
         if (count > size) {
-          ExpectFailure<EIdNotEnoughDataInBuffer>(t, [&] { t.Buffer.ExtractToBytes(dest, count, append); },
-                                                  Context(step, "extract too much"));
+          ExpectFailure<EIdNotEnoughDataInBuffer>(
+              t, [&] { t.Buffer.ExtractToBytes(dest, count, append); }, Context(step, "extract too much"));
           break;
         }
         const int n = count < 0 ? size : count;
         TIdBytes expected = dest;
         const TIdBytes got = Slice(t.Model, 0, n);
-        if (append) expected.insert(expected.end(), got.begin(), got.end());
+        if (append)
+          expected.insert(expected.end(), got.begin(), got.end());
         else if (n > 0) {
           if (static_cast<int>(expected.size()) < n) expected.resize(static_cast<size_t>(n));
           std::copy(got.begin(), got.end(), expected.begin());
         }
         t.Buffer.ExtractToBytes(dest, count, append);
-        FUZZ_CHECK(dest == expected, Context(step, "extract") + " gives " + Show(dest) + ", expected " + Show(expected));
+        FUZZ_CHECK(dest == expected,
+                   Context(step, "extract") + " gives " + Show(dest) + ", expected " + Show(expected));
         if (n > 0) {
           Take(t.Model, n);
           ExpectRemoved(t, reports, n, Context(step, "extract"));
@@ -134,8 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         const int readable = std::max(size - index, 0);
         TIdBytes dest;
         if (count > readable) {
-          ExpectFailure<EIdNotEnoughDataInBuffer>(t, [&] { t.Buffer.ExtractToBytes(dest, count, true, index); },
-                                                  Context(step, "copy too much"));
+          ExpectFailure<EIdNotEnoughDataInBuffer>(
+              t, [&] { t.Buffer.ExtractToBytes(dest, count, true, index); }, Context(step, "copy too much"));
           break;
         }
         t.Buffer.ExtractToBytes(dest, count, true, index);
@@ -146,8 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
       case 4: {  // ExtractToString, one character per byte
         const int count = in.Range(-1, size + 1);
         if (count > size) {
-          ExpectFailure<EIdNotEnoughDataInBuffer>(t, [&] { (void)t.Buffer.ExtractToString(count, Encoding8Bit()); },
-                                                  Context(step, "string too long"));
+          ExpectFailure<EIdNotEnoughDataInBuffer>(
+              t, [&] { (void)t.Buffer.ExtractToString(count, Encoding8Bit()); }, Context(step, "string too long"));
           break;
         }
         const int n = count < 0 ? size : count;
@@ -171,12 +174,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         if (size == 0) {
           FUZZ_CHECK(t.Buffer.IndexOf(pattern, start) == -1, Context(step, "index-of on empty"));
         } else if (pattern.empty() || start < 0 || start >= size) {
-          ExpectFailure<EIdException>(t, [&] { (void)t.Buffer.IndexOf(pattern, start); }, Context(step, "bad index-of"));
+          ExpectFailure<EIdException>(
+              t, [&] { (void)t.Buffer.IndexOf(pattern, start); }, Context(step, "bad index-of"));
         } else {
           const int got = t.Buffer.IndexOf(pattern, start);
-          FUZZ_CHECK(got == ModelIndexOf(t.Model, pattern, start),
-                     Context(step, "index-of") + " of " + Show(pattern) + " from " + std::to_string(start) +
-                         " gives " + std::to_string(got));
+          FUZZ_CHECK(got == ModelIndexOf(t.Model, pattern, start), Context(step, "index-of") + " of " + Show(pattern) +
+                                                                       " from " + std::to_string(start) + " gives " +
+                                                                       std::to_string(got));
         }
         break;
       }
@@ -186,7 +190,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         if (size == 0) {
           FUZZ_CHECK(t.Buffer.IndexOf(byte, start) == -1, Context(step, "byte index-of on empty"));
         } else if (start < 0 || start >= size) {
-          ExpectFailure<EIdException>(t, [&] { (void)t.Buffer.IndexOf(byte, start); }, Context(step, "bad byte index-of"));
+          ExpectFailure<EIdException>(
+              t, [&] { (void)t.Buffer.IndexOf(byte, start); }, Context(step, "bad byte index-of"));
         } else {
           FUZZ_CHECK(t.Buffer.IndexOf(byte, start) == ModelIndexOf(t.Model, TIdBytes{byte}, start),
                      Context(step, "byte index-of"));
@@ -196,7 +201,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
       case 7: {  // PeekByte
         const int index = in.Range(-1, size);
         if (index < 0 || index >= size) {
-          ExpectFailure<EIdException>(t, [&] { (void)t.Buffer.PeekByte(index); }, Context(step, "bad peek"));
+          ExpectFailure<EIdException>(
+              t, [&] { (void)t.Buffer.PeekByte(index); }, Context(step, "bad peek"));
         } else {
           FUZZ_CHECK(t.Buffer.PeekByte(index) == t.Model[static_cast<size_t>(index)], Context(step, "peek"));
         }
@@ -217,7 +223,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
       case 10: {  // Capacity
         const int capacity = in.Range(0, size + 100);
         if (capacity < size) {
-          ExpectFailure<EIdException>(t, [&] { t.Buffer.SetCapacity(capacity); }, Context(step, "capacity too small"));
+          ExpectFailure<EIdException>(
+              t, [&] { t.Buffer.SetCapacity(capacity); }, Context(step, "capacity too small"));
         } else {
           t.Buffer.SetCapacity(capacity);
           FUZZ_CHECK(t.Buffer.Capacity() == capacity, Context(step, "capacity"));
@@ -240,8 +247,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         const int readable = std::max(size - std::max(index, 0), 0);
         TIdBuffer& dest = self ? t.Buffer : b.Buffer;
         if (count > readable) {
-          ExpectFailure<EIdNotEnoughDataInBuffer>(t, [&] { t.Buffer.ExtractToIdBuffer(dest, count, index); },
-                                                  Context(step, "to buffer, too much"));
+          ExpectFailure<EIdNotEnoughDataInBuffer>(
+              t, [&] { t.Buffer.ExtractToIdBuffer(dest, count, index); }, Context(step, "to buffer, too much"));
           break;
         }
         const int n = count < 0 ? readable : count;
@@ -262,14 +269,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         const int from = std::max(index, 0);
         auto read = [&]() -> uint64_t {
           switch (width) {
-            case 1: return t.Buffer.ExtractToUInt8(index);
-            case 2: return t.Buffer.ExtractToUInt16(index, false);
-            case 4: return t.Buffer.ExtractToUInt32(index, false);
-            default: return t.Buffer.ExtractToUInt64(index, false);
+            case 1:
+              return t.Buffer.ExtractToUInt8(index);
+            case 2:
+              return t.Buffer.ExtractToUInt16(index, false);
+            case 4:
+              return t.Buffer.ExtractToUInt32(index, false);
+            default:
+              return t.Buffer.ExtractToUInt64(index, false);
           }
         };
         if (size - from < width) {
-          ExpectFailure<EIdNotEnoughDataInBuffer>(t, [&] { (void)read(); }, Context(step, "number too wide"));
+          ExpectFailure<EIdNotEnoughDataInBuffer>(
+              t, [&] { (void)read(); }, Context(step, "number too wide"));
           break;
         }
         uint64_t expected = 0;
@@ -302,8 +314,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         const int readable = std::max(size - std::max(index, 0), 0);
         TMemoryStream stream;
         if (count > readable) {
-          ExpectFailure<EIdNotEnoughDataInBuffer>(t, [&] { t.Buffer.ExtractToStream(stream, count, index); },
-                                                  Context(step, "to stream, too much"));
+          ExpectFailure<EIdNotEnoughDataInBuffer>(
+              t, [&] { t.Buffer.ExtractToStream(stream, count, index); }, Context(step, "to stream, too much"));
           break;
         }
         const int n = count < 0 ? readable : count;
@@ -334,14 +346,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
         const int from = std::max(index, 0);
         TIdIPv6Address address{};
         if (size - from < 16) {
-          ExpectFailure<EIdNotEnoughDataInBuffer>(t, [&] { t.Buffer.ExtractToIPv6(index, address); },
-                                                  Context(step, "address too short"));
+          ExpectFailure<EIdNotEnoughDataInBuffer>(
+              t, [&] { t.Buffer.ExtractToIPv6(index, address); }, Context(step, "address too short"));
           break;
         }
         t.Buffer.ExtractToIPv6(index, address);
         for (int g = 0; g < 8; ++g) {
-          const uint16_t expected =
-              static_cast<uint16_t>(t.Model[static_cast<size_t>(from + 2 * g)] << 8 | t.Model[static_cast<size_t>(from + 2 * g + 1)]);
+          const uint16_t expected = static_cast<uint16_t>(t.Model[static_cast<size_t>(from + 2 * g)] << 8 |
+                                                          t.Model[static_cast<size_t>(from + 2 * g + 1)]);
           FUZZ_CHECK(address[static_cast<size_t>(g)] == expected, Context(step, "address"));
         }
         if (index < 0) {

@@ -56,17 +56,26 @@ bool SameSecond(TDateTime A, TDateTime B) { return std::fabs(A - B) * SecsPerDay
 bool WireDate(TDateTime A) { return A > -693592.0 + 1 && A < 2958465.0 - 1; }
 
 struct TEntityFields {
-  String CacheControl, Connection, ContentVersion, ContentDisposition, ContentEncoding, ContentLanguage, ETag,
-      Pragma, TransferEncoding, ContentType, CharSet, ContentRangeUnits;
+  String CacheControl, Connection, ContentVersion, ContentDisposition, ContentEncoding, ContentLanguage, ETag, Pragma,
+      TransferEncoding, ContentType, CharSet, ContentRangeUnits;
   int64_t ContentLength, RangeStart, RangeEnd, RangeInstance;
 
   explicit TEntityFields(const TIdEntityHeaderInfo& A)
-      : CacheControl(A.CacheControl()), Connection(A.Connection()), ContentVersion(A.ContentVersion()),
-        ContentDisposition(A.ContentDisposition()), ContentEncoding(A.ContentEncoding()),
-        ContentLanguage(A.ContentLanguage()), ETag(A.ETag()), Pragma(A.Pragma()),
-        TransferEncoding(A.TransferEncoding()), ContentType(A.ContentType()), CharSet(A.CharSet()),
-        ContentRangeUnits(A.ContentRangeUnits()), ContentLength(A.ContentLength()),
-        RangeStart(A.ContentRangeStart()), RangeEnd(A.ContentRangeEnd()),
+      : CacheControl(A.CacheControl()),
+        Connection(A.Connection()),
+        ContentVersion(A.ContentVersion()),
+        ContentDisposition(A.ContentDisposition()),
+        ContentEncoding(A.ContentEncoding()),
+        ContentLanguage(A.ContentLanguage()),
+        ETag(A.ETag()),
+        Pragma(A.Pragma()),
+        TransferEncoding(A.TransferEncoding()),
+        ContentType(A.ContentType()),
+        CharSet(A.CharSet()),
+        ContentRangeUnits(A.ContentRangeUnits()),
+        ContentLength(A.ContentLength()),
+        RangeStart(A.ContentRangeStart()),
+        RangeEnd(A.ContentRangeEnd()),
         RangeInstance(A.ContentRangeInstanceLength()) {}
 
   // The fields that BuildRawHeaders writes exactly as they are.
@@ -85,8 +94,7 @@ struct TEntityFields {
     cmp("Pragma", Pragma, B.Pragma);
     cmp("TransferEncoding", TransferEncoding, B.TransferEncoding);
     // A negative length ("-5" reads as -5) means none, and none is not written.
-    if (std::max<int64_t>(ContentLength, -1) != std::max<int64_t>(B.ContentLength, -1))
-      d += "ContentLength differs\n";
+    if (std::max<int64_t>(ContentLength, -1) != std::max<int64_t>(B.ContentLength, -1)) d += "ContentLength differs\n";
     return d;
   }
 
@@ -127,11 +135,11 @@ void CheckEntity(const TIdEntityHeaderInfo& A, const std::string& AContext) {
 void FuzzResponse(const std::vector<String>& ALines) {
   TIdResponseHeaderInfo first;
   for (const auto& line : ALines) first.RawHeaders().Add(line);
-  const std::string context = "raw lines:\n" + Raw(first.RawHeaders());
+  const auto context = [&] { return std::string("raw lines:\n" + Raw(first.RawHeaders())); };
   first.ParseRawHeaders();
-  CheckEntity(first, context);
-  FUZZ_CHECK(first.WWWAuthenticate().Count() == CountNamed(first.RawHeaders(), u"WWW-Authenticate"), context);
-  FUZZ_CHECK(first.ProxyAuthenticate().Count() == CountNamed(first.RawHeaders(), u"Proxy-Authenticate"), context);
+  CheckEntity(first, context());
+  FUZZ_CHECK(first.WWWAuthenticate().Count() == CountNamed(first.RawHeaders(), u"WWW-Authenticate"), context());
+  FUZZ_CHECK(first.ProxyAuthenticate().Count() == CountNamed(first.RawHeaders(), u"Proxy-Authenticate"), context());
 
   // Build from the parsed fields and parse again, twice. Assign copies the entity
   // fields only; the response's own are set here.
@@ -143,48 +151,49 @@ void FuzzResponse(const std::vector<String>& ALines) {
   TIdResponseHeaderInfo second;
   copy(second, first);
   second.BuildRawHeaders();
-  const std::string built = "built lines:\n" + Raw(second.RawHeaders());
+  const auto built = [&] { return std::string("built() lines:\n" + Raw(second.RawHeaders())); };
   second.ParseRawHeaders();
-  CheckEntity(second, context + built);
+  CheckEntity(second, context() + built());
   const TEntityFields f1(first), f2(second);
-  FUZZ_CHECK(f1.SimpleDiff(f2).empty(), context + built + f1.SimpleDiff(f2));
+  FUZZ_CHECK(f1.SimpleDiff(f2).empty(), context() + built() + f1.SimpleDiff(f2));
   FUZZ_CHECK(first.AcceptPatch() == second.AcceptPatch() && first.AcceptRanges() == second.AcceptRanges(),
-             context + built);
+             context() + built());
   if (WireDate(first.LastModified()) && first.LastModified() > 0)
-    FUZZ_CHECK(SameSecond(first.LastModified(), second.LastModified()), context + built);
+    FUZZ_CHECK(SameSecond(first.LastModified(), second.LastModified()), context() + built());
 
   TIdResponseHeaderInfo third;
   copy(third, second);
   third.BuildRawHeaders();
-  const std::string rebuilt = "rebuilt lines:\n" + Raw(third.RawHeaders());
+  const auto rebuilt = [&] { return std::string("rebuilt() lines:\n" + Raw(third.RawHeaders())); };
   third.ParseRawHeaders();
   const TEntityFields f3(third);
-  FUZZ_CHECK(f2.Diff(f3, true).empty(), context + built + rebuilt + f2.Diff(f3, true));
+  FUZZ_CHECK(f2.Diff(f3, true).empty(), context() + built() + rebuilt() + f2.Diff(f3, true));
   if (WireDate(second.Expires()) && second.Expires() > 0)
-    FUZZ_CHECK(SameSecond(second.Expires(), third.Expires()), context + built + rebuilt);
+    FUZZ_CHECK(SameSecond(second.Expires(), third.Expires()), context() + built() + rebuilt());
 }
 
 void FuzzRequest(const std::vector<String>& ALines) {
   TIdRequestHeaderInfo first;
   for (const auto& line : ALines) first.RawHeaders().Add(line);
-  const std::string context = "raw lines:\n" + Raw(first.RawHeaders());
+  const auto context = [&] { return std::string("raw lines:\n" + Raw(first.RawHeaders())); };
   first.ParseRawHeaders();
-  CheckEntity(first, context);
+  CheckEntity(first, context());
 
   // The ranges' text is a fixed point of reading it back.
   const String range = first.Range();
   TIdEntityRanges again;
   again.SetText(range);
-  FUZZ_CHECK(again.Text() == range, context + "range [" + Show(range) + "] reads back as [" + Show(again.Text()) + "]");
+  FUZZ_CHECK(again.Text() == range,
+             context() + "range [" + Show(range) + "] reads back as [" + Show(again.Text()) + "]");
 
   TIdRequestHeaderInfo second;
   second.Assign(&first);
   second.SetHost(first.Host());  // not copied by Assign
   second.BuildRawHeaders();
-  const std::string built = "built lines:\n" + Raw(second.RawHeaders());
+  const auto built = [&] { return std::string("built() lines:\n" + Raw(second.RawHeaders())); };
   second.ParseRawHeaders();
   const TEntityFields f1(first), f2(second);
-  FUZZ_CHECK(f1.SimpleDiff(f2).empty(), context + built + f1.SimpleDiff(f2));
+  FUZZ_CHECK(f1.SimpleDiff(f2).empty(), context() + built() + f1.SimpleDiff(f2));
   const std::pair<const String*, const String*> same[] = {
       {&first.Accept(), &second.Accept()},
       {&first.AcceptCharSet(), &second.AcceptCharSet()},
@@ -196,8 +205,9 @@ void FuzzRequest(const std::vector<String>& ALines) {
       {&first.UserAgent(), &second.UserAgent()},
       {&first.MethodOverride(), &second.MethodOverride()},
   };
-  for (const auto& [a, b] : same) FUZZ_CHECK(*a == *b, context + built + "[" + Show(*a) + "] vs [" + Show(*b) + "]");
-  FUZZ_CHECK(first.Range() == second.Range(), context + built);
+  for (const auto& [a, b] : same)
+    FUZZ_CHECK(*a == *b, context() + built() + "[" + Show(*a) + "] vs [" + Show(*b) + "]");
+  FUZZ_CHECK(first.Range() == second.Range(), context() + built());
 }
 
 }  // namespace

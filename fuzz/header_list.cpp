@@ -68,30 +68,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     start = lf + 1;
   }
   const std::vector<String> before = LinesOf(list);
-  const std::string context = "flags " + std::to_string(flags) + ", fold length " +
-                              std::to_string(list.FoldLength()) + ", name [" + Show(name) + "], value [" +
-                              Show(value) + "], lines:\n" + ShowLines(before);
+  const auto context = [&] {
+    return std::string("flags " + std::to_string(flags) + ", fold length " + std::to_string(list.FoldLength()) +
+                       ", name [" + Show(name) + "], value [" + Show(value) + "], lines:\n" + ShowLines(before));
+  };
 
   // Reading.
   for (int i = 0; i < list.Count(); ++i) {
     const String n = list.GetName(i);
     if (n.empty()) continue;
     const int found = list.IndexOfName(n);
-    FUZZ_CHECK(found >= 0 && found <= i && TextEqualsIgnoreCase(list.GetName(found), n), context);
+    FUZZ_CHECK(found >= 0 && found <= i && TextEqualsIgnoreCase(list.GetName(found), n), context());
     const String v = list.GetValue(n);
-    FUZZ_CHECK(Trim(v) == v, context);
+    FUZZ_CHECK(Trim(v) == v, context());
     if (n[0] != u' ' && n[0] != u'\t') {
       TStringList all;
       list.Extract(n, all);
       int named = 0;
       for (int j = 0; j < list.Count(); ++j) named += TextEqualsIgnoreCase(list.GetName(j), n);
-      FUZZ_CHECK(all.Count() == named && all[0] == v, context + "extract of [" + Show(n) + "]");
+      FUZZ_CHECK(all.Count() == named && all[0] == v, context() + "extract of [" + Show(n) + "]");
     }
   }
   TStringList std;
   list.ConvertToStdValues(std);
   // Every header gives a name=value line (a name may hold "=" itself).
-  for (int i = 0; i < std.Count(); ++i) FUZZ_CHECK(std[i].find(u'=') != String::npos, context);
+  for (int i = 0; i < std.Count(); ++i) FUZZ_CHECK(std[i].find(u'=') != String::npos, context());
   (void)list.GetParam(name, value);
   (void)list.GetAllParams(name);
 
@@ -101,36 +102,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   const int index = list.IndexOfName(name);
   list.SetValue(name, value);
   const std::vector<String> after = LinesOf(list);
-  const std::string written = context + "after SetValue:\n" + ShowLines(after);
+  const auto written = [&] { return std::string(context() + "after SetValue:\n" + ShowLines(after)); };
   const size_t at = index >= 0 ? static_cast<size_t>(index) : before.size();
   size_t oldEnd = index >= 0 ? at + 1 : at;
   if (index >= 0 && list.FoldLines())
     while (oldEnd < before.size() && TIdHeaderList::IsContinuationLine(before[oldEnd])) ++oldEnd;
   const size_t tail = before.size() - oldEnd;
-  FUZZ_CHECK(after.size() >= at + 1 + tail, written);
-  FUZZ_CHECK(std::equal(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(at), after.begin()), written);
+  FUZZ_CHECK(after.size() >= at + 1 + tail, written());
+  FUZZ_CHECK(std::equal(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(at), after.begin()), written());
   FUZZ_CHECK(std::equal(before.begin() + static_cast<std::ptrdiff_t>(oldEnd), before.end(),
                         after.end() - static_cast<std::ptrdiff_t>(tail)),
-             written);
+             written());
   const size_t newEnd = after.size() - tail;
-  FUZZ_CHECK(TextEqualsIgnoreCase(list.GetName(static_cast<int>(at)), name), written);
-  for (size_t i = at + 1; i < newEnd; ++i) FUZZ_CHECK(TIdHeaderList::IsContinuationLine(after[i]), written);
+  FUZZ_CHECK(TextEqualsIgnoreCase(list.GetName(static_cast<int>(at)), name), written());
+  for (size_t i = at + 1; i < newEnd; ++i) FUZZ_CHECK(TIdHeaderList::IsContinuationLine(after[i]), written());
   const String expected = Trim(value);
   if (list.FoldLines() && list.UnfoldLines()) {
     const String got = list.GetValue(name);
-    if (http) FUZZ_CHECK(got == expected, written + "reads back [" + Show(got) + "]");
-    else FUZZ_CHECK(WithoutBlanks(got) == WithoutBlanks(expected), written + "reads back [" + Show(got) + "]");
+    if (http)
+      FUZZ_CHECK(got == expected, written() + "reads back [" + Show(got) + "]");
+    else
+      FUZZ_CHECK(WithoutBlanks(got) == WithoutBlanks(expected), written() + "reads back [" + Show(got) + "]");
   }
 
   // AddValue appends a header that Extract gives last.
   list.AddValue(name, value);
   TStringList all;
   list.Extract(name, all);
-  FUZZ_CHECK(all.Count() >= 2, context + "after AddValue:\n" + ShowLines(LinesOf(list)));
+  FUZZ_CHECK(all.Count() >= 2, context() + "after AddValue:\n" + ShowLines(LinesOf(list)));
   if (list.UnfoldLines() && list.FoldLines()) {
     const String last = all[all.Count() - 1];
-    if (http) FUZZ_CHECK(last == expected, context + "AddValue reads back [" + Show(last) + "]");
-    else FUZZ_CHECK(WithoutBlanks(last) == WithoutBlanks(expected), context + "AddValue reads back [" + Show(last) + "]");
+    if (http)
+      FUZZ_CHECK(last == expected, context() + "AddValue reads back [" + Show(last) + "]");
+    else
+      FUZZ_CHECK(WithoutBlanks(last) == WithoutBlanks(expected),
+                 context() + "AddValue reads back [" + Show(last) + "]");
   }
   return 0;
 }

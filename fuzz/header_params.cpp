@@ -51,8 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   const String name = TextOf(in.Until(0), form);
   const String value = TextOf(in.Until(0), form);
   const String line = TextOf(in.Rest(), form);
-  const std::string context = "quoting " + std::to_string(quote) + ", line [" + Show(line) + "], name [" +
-                              Show(name) + "], value [" + Show(value) + "]\n";
+  const auto context = [&] {
+    return std::string("quoting " + std::to_string(quote) + ", line [" + Show(line) + "], name [" + Show(name) +
+                       "], value [" + Show(value) + "]\n");
+  };
 
   const auto params = SplitHeaderParams(line, quote);
   const String main = HeaderMainValue(line);
@@ -64,15 +66,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   const String quoted = QuoteParamValue(value, in.Bool(), quote);
   if (quote == QuotePlain) return 0;
 
-  FUZZ_CHECK(Trim(main) == main, context);
-  for (const auto& p : params) FUZZ_CHECK(!p.Name.empty() && (p.Quoted || !p.Value.empty()), context);
+  FUZZ_CHECK(Trim(main) == main, context());
+  for (const auto& p : params) FUZZ_CHECK(!p.Name.empty() && (p.Quoted || !p.Value.empty()), context());
 
   // A quoted value reads back unchanged as a parameter.
   if (!value.empty()) {
     const String probe = u"x; p=" + QuoteParamValue(value, true, quote);
     const auto back = SplitHeaderParams(probe, quote);
     FUZZ_CHECK(back.size() == 1 && back[0].Value == value && back[0].Quoted,
-               context + "probe [" + Show(probe) + "] gives" + ShowParams(back));
+               context() + "probe [" + Show(probe) + "] gives" + ShowParams(back));
   }
 
   if (main.empty() || !UsableName(name)) return 0;
@@ -86,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
 
   const String trimmed = Trim(value);
   if (!trimmed.empty()) {
-    FUZZ_CHECK(HeaderParamValue(set, name, quote) == trimmed, context + "set gives [" + Show(set) + "]");
+    FUZZ_CHECK(HeaderParamValue(set, name, quote) == trimmed, context() + "set gives [" + Show(set) + "]");
     auto expected = others;
     // Quoted when it was before or when its characters need it.
     const bool needsQuotes = QuoteParamValue(trimmed, false, quote).front() == u'"';
@@ -94,21 +96,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
                     TIdHeaderParam{had ? params[at].Name : name, trimmed, (had && params[at].Quoted) || needsQuotes});
     const auto got = SplitHeaderParams(set, quote);
     FUZZ_CHECK(SameParams(Comparable(got), Comparable(expected)),
-               context + "set gives [" + Show(set) + "]:" + ShowParams(got) + "\nexpected" + ShowParams(expected));
+               context() + "set gives [" + Show(set) + "]:" + ShowParams(got) + "\nexpected" + ShowParams(expected));
     // Rebuilding changes nothing more once the empty quoted values are gone.
     const String again = WithHeaderParam(set, name, value, quote);
     FUZZ_CHECK(WithHeaderParam(again, name, value, quote) == again,
-               context + "set gives [" + Show(set) + "], then [" + Show(again) + "]");
+               context() + "set gives [" + Show(set) + "], then [" + Show(again) + "]");
   }
   if (had) {
-    FUZZ_CHECK(old == params[at].Value, context);
+    FUZZ_CHECK(old == params[at].Value, context());
     const auto got = SplitHeaderParams(removed, quote);
-    FUZZ_CHECK(SameParams(Comparable(got), Comparable(others)),
-               context + "removal gives [" + Show(removed) + "]:" + ShowParams(got) + "\nexpected" +
-                   ShowParams(others));
-    FUZZ_CHECK(HeaderMainValue(removed) == main, context + "removal gives [" + Show(removed) + "]");
+    FUZZ_CHECK(
+        SameParams(Comparable(got), Comparable(others)),
+        context() + "removal gives [" + Show(removed) + "]:" + ShowParams(got) + "\nexpected" + ShowParams(others));
+    FUZZ_CHECK(HeaderMainValue(removed) == main, context() + "removal gives [" + Show(removed) + "]");
   } else {
-    FUZZ_CHECK(removed == line && old.empty(), context);
+    FUZZ_CHECK(removed == line && old.empty(), context());
   }
   return 0;
 }

@@ -22,20 +22,19 @@ constexpr const char16_t* kFullDays[] = {u"Sunday",   u"Monday", u"Tuesday", u"W
                                          u"Thursday", u"Friday", u"Saturday"};
 constexpr const char16_t* kMonths[] = {u"Jan", u"Feb", u"Mar", u"Apr", u"May", u"Jun",
                                        u"Jul", u"Aug", u"Sep", u"Oct", u"Nov", u"Dec"};
-constexpr const char16_t* kFullMonths[] = {u"January", u"February", u"March",     u"April",
-                                           u"May",     u"June",     u"July",      u"August",
-                                           u"September", u"October", u"November", u"December"};
-constexpr const char16_t* kSpanishMonths[] = {u"enero", u"fbrero",     u"marzo",   u"abril",
-                                              u"mayo",  u"junio",      u"julio",   u"agosto",
+constexpr const char16_t* kFullMonths[] = {u"January", u"February", u"March",     u"April",   u"May",      u"June",
+                                           u"July",    u"August",   u"September", u"October", u"November", u"December"};
+constexpr const char16_t* kSpanishMonths[] = {u"enero",      u"fbrero",  u"marzo",     u"abril",
+                                              u"mayo",       u"junio",   u"julio",     u"agosto",
                                               u"septiembre", u"octubre", u"noviembre", u"diciembre"};
 
 struct TZoneName {
   const char16_t* Name;
   int Minutes;
 };
-constexpr TZoneName kZoneNames[] = {{u"GMT", 0},   {u"UTC", 0},    {u"UT", 0},     {u"Z", 0},
+constexpr TZoneName kZoneNames[] = {{u"GMT", 0},   {u"UTC", 0},   {u"UT", 0},     {u"Z", 0},
                                     {u"EST", 660}, {u"CST", 630}, {u"PST", -480}, {u"CEST", 120},
-                                    {u"JST", 540}, {u"gmt", 0},    {u"NZDT", 780}};
+                                    {u"JST", 540}, {u"gmt", 0},   {u"NZDT", 780}};
 
 // The mixed case a server may use for a name.
 String Cased(const String& AText, uint8_t AHow) {
@@ -72,38 +71,38 @@ void ArbitraryText(TFuzzInput& AIn) {
   const String text = TextOf(AIn.Rest(), AIn.Bool() ? tfUTF8 : tfLatin1);
   TDateTime read = -1;
   const bool ok = TryParseHttpDate(text, read);
-  const std::string context = "text [" + Show(text) + "]";
-  FUZZ_CHECK(std::isfinite(read), context);
-  FUZZ_CHECK(ok || read == 0, context);
-  FUZZ_CHECK(ParseHttpDate(text) == (ok ? read : 0), context);
+  const auto context = [&] { return std::string("text [" + Show(text) + "]"); };
+  FUZZ_CHECK(std::isfinite(read), context());
+  FUZZ_CHECK(ok || read == 0, context());
+  FUZZ_CHECK(ParseHttpDate(text) == (ok ? read : 0), context());
   // Written back and read again: the same local time to the second, as long as the
   // date has four-digit years on both sides of the zone.
   if (!ok || read == 0 || read < -693593.0 + 2 || read > 2958465.0 - 2) return;
   const String again = LocalToHttpDateText(read);
   TDateTime reread = 0;
-  FUZZ_CHECK(TryParseHttpDate(again, reread), context + " written back as [" + Show(again) + "]");
+  FUZZ_CHECK(TryParseHttpDate(again, reread), context() + " written back as [" + Show(again) + "]");
   const int64_t a = DateTimeToUnixMSec(read), b = DateTimeToUnixMSec(reread);
   const auto wholeSecond = [](int64_t AMSec) { return AMSec >= 0 ? AMSec / 1000 : -((-AMSec + 999) / 1000); };
   FUZZ_CHECK(wholeSecond(a) == wholeSecond(b) && b % 1000 == 0,
-             context + " written back as [" + Show(again) + "] reads " + std::to_string(b - a) + " ms off");
+             context() + " written back as [" + Show(again) + "] reads " + std::to_string(b - a) + " ms off");
 }
 
 // The text must read as the fields' instant, shown in local time.
 void BuiltCheck(const String& AText, int AYear, int AMonth, int ADay, int AHour, int AMin, int ASec, int AMSec,
                 int AOffset) {
-  const int64_t utc = DateTimeToUnixMSec(ComposeDateTime(EncodeDate(AYear, AMonth, ADay),
-                                                         EncodeTime(AHour, AMin, ASec, AMSec))) -
-                      static_cast<int64_t>(AOffset) * 60000;
+  const int64_t utc =
+      DateTimeToUnixMSec(ComposeDateTime(EncodeDate(AYear, AMonth, ADay), EncodeTime(AHour, AMin, ASec, AMSec))) -
+      static_cast<int64_t>(AOffset) * 60000;
   // Instants that the zone moves out of the years 1 to 9999 are not compared.
   const int64_t first = DateTimeToUnixMSec(EncodeDate(1, 1, 2)), last = DateTimeToUnixMSec(EncodeDate(9999, 12, 30));
   TDateTime read = 0;
   const bool ok = TryParseHttpDate(AText, read);
   if (utc < first || utc > last) return;
-  const std::string context = "text [" + Show(AText) + "], offset " + std::to_string(AOffset);
-  FUZZ_CHECK(ok, context);
+  const auto context = [&] { return std::string("text [" + Show(AText) + "], offset " + std::to_string(AOffset)); };
+  FUZZ_CHECK(ok, context());
   const int64_t expected = DateTimeToUnixMSec(UTCToLocalTime(UnixMSecToDateTime(utc)));
   const int64_t got = DateTimeToUnixMSec(read);
-  FUZZ_CHECK(std::llabs(got - expected) <= 1, context + " reads " + std::to_string(got - expected) + " ms off");
+  FUZZ_CHECK(std::llabs(got - expected) <= 1, context() + " reads " + std::to_string(got - expected) + " ms off");
 }
 
 void BuiltDate(TFuzzInput& AIn) {
@@ -134,14 +133,16 @@ void BuiltDate(TFuzzInput& AIn) {
              ZoneWord(AIn, true, offset);
       break;
     case 2:  // Sun Nov  6 08:49:37 1994
-      text = dayName + u' ' + Cased(kMonths[month - 1], casing) + u' ' + FormatInvariant(u"%2d", {day}) + u' ' +
-             time + u' ' + FormatInvariant(u"%.4d", {year});
+      text = dayName + u' ' + Cased(kMonths[month - 1], casing) + u' ' + FormatInvariant(u"%2d", {day}) + u' ' + time +
+             u' ' + FormatInvariant(u"%.4d", {year});
       break;
     case 3: {  // 1994-11-06T08:49:37.123Z, or without the fraction, or without the seconds
       const int precision = AIn.Range(0, 2);
       text = FormatInvariant(u"%.4d-%.2d-%.2dT%.2d:%.2d", {year, month, day, hour, minute});
-      if (precision >= 1) text += u':' + Two(second);
-      else second = 0;
+      if (precision >= 1)
+        text += u':' + Two(second);
+      else
+        second = 0;
       if (precision == 2) {
         msec = AIn.Range(0, 999);
         text += FormatInvariant(u".%.3d", {msec});
@@ -151,14 +152,14 @@ void BuiltDate(TFuzzInput& AIn) {
     }
     case 4: {  // 06 November 1994 8:49:37 PM +0100 (a 12-hour clock)
       const int h12 = hour % 12 == 0 ? 12 : hour % 12;
-      text = Two(day) + u' ' + Cased(kFullMonths[month - 1], casing) + u' ' + FormatInvariant(u"%.4d", {year}) +
-             u' ' + IntToStr(h12) + u':' + Two(minute) + u':' + Two(second) + (hour < 12 ? u" AM " : u" PM ") +
+      text = Two(day) + u' ' + Cased(kFullMonths[month - 1], casing) + u' ' + FormatInvariant(u"%.4d", {year}) + u' ' +
+             IntToStr(h12) + u':' + Two(minute) + u':' + Two(second) + (hour < 12 ? u" AM " : u" PM ") +
              ZoneWord(AIn, true, offset);
       break;
     }
     case 5:  // 6 marzo 1994 08:49:37 +01:00
-      text = IntToStr(day) + u' ' + Cased(kSpanishMonths[month - 1], casing) + u' ' +
-             FormatInvariant(u"%.4d", {year}) + u' ' + time + u' ' + ZoneWord(AIn, true, offset);
+      text = IntToStr(day) + u' ' + Cased(kSpanishMonths[month - 1], casing) + u' ' + FormatInvariant(u"%.4d", {year}) +
+             u' ' + time + u' ' + ZoneWord(AIn, true, offset);
       break;
   }
   BuiltCheck(text, year, month, day, hour, minute, second, msec, offset);
@@ -175,7 +176,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   TFuzzInput in(AData, ASize);
-  if (in.Byte() & 1) BuiltDate(in);
-  else ArbitraryText(in);
+  if (in.Byte() & 1)
+    BuiltDate(in);
+  else
+    ArbitraryText(in);
   return 0;
 }

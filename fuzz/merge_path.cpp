@@ -28,8 +28,10 @@ String Model(StringView ABase, StringView APath, char16_t ADelim) {
     if (end == String::npos) end = work.size();
     String segment = work.substr(start, end - start);
     if (segment == u"..") {
-      if (!segments.empty() && segments.back() != u"..") segments.pop_back();
-      else if (!absolute) segments.push_back(segment);
+      if (!segments.empty() && segments.back() != u"..")
+        segments.pop_back();
+      else if (!absolute)
+        segments.push_back(segment);
     } else if (!segment.empty()) {
       segments.push_back(segment);
     }

@@ -123,12 +123,12 @@ void BuiltDocument(TFuzzInput& AIn) {
   TStringList lines;
   String charset;
   ParseMetaHTTPEquiv(&stream, lines, charset);
-  std::string context = "document [" + Show(html) + "]\nlines:\n" + ShowLines(lines);
-  FUZZ_CHECK(charset == expectedCharset, context + "charset [" + Show(charset) + "]");
-  FUZZ_CHECK(lines.Count() == static_cast<int>(expected.size()), context);
+  const auto context = [&] { return std::string("document [" + Show(html) + "]\nlines:\n" + ShowLines(lines)); };
+  FUZZ_CHECK(charset == expectedCharset, context() + "charset [" + Show(charset) + "]");
+  FUZZ_CHECK(lines.Count() == static_cast<int>(expected.size()), context());
   for (size_t i = 0; i < expected.size(); ++i) {
     const String line = expected[i].first + u": " + expected[i].second;
-    FUZZ_CHECK(lines[static_cast<int>(i)] == line, context + "expected [" + Show(line) + "]");
+    FUZZ_CHECK(lines[static_cast<int>(i)] == line, context() + "expected [" + Show(line) + "]");
   }
 
   TIdResponseHeaderInfo response;
@@ -144,16 +144,18 @@ void BuiltDocument(TFuzzInput& AIn) {
     // An empty value sets nothing (and so deletes a header of that name).
     if (Trim(last).empty()) continue;
     FUZZ_CHECK(response.RawHeaders().GetValue(name) == Trim(last),
-               context + "response headers:\n" + ShowLines(response.RawHeaders()));
+               context() + "response headers:\n" + ShowLines(response.RawHeaders()));
   }
-  if (!expectedCharset.empty()) FUZZ_CHECK(response.CharSet() == expectedCharset, context);
+  if (!expectedCharset.empty()) FUZZ_CHECK(response.CharSet() == expectedCharset, context());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   TFuzzInput in(AData, ASize);
-  if (in.Byte() & 1) BuiltDocument(in);
-  else ArbitraryBytes(in);
+  if (in.Byte() & 1)
+    BuiltDocument(in);
+  else
+    ArbitraryBytes(in);
   return 0;
 }

@@ -28,8 +28,8 @@ struct TExpected {
   size_t Taken;  // bytes the call removes
 };
 
-TExpected Model(const TIdBytes& AData, size_t APos, const TIdBytes& ATerm, bool ALfTerminator, int AMax,
-                bool ASplit, bool APeerClosed) {
+TExpected Model(const TIdBytes& AData, size_t APos, const TIdBytes& ATerm, bool ALfTerminator, int AMax, bool ASplit,
+                bool APeerClosed) {
   const auto rest = AData.begin() + static_cast<std::ptrdiff_t>(APos);
   const auto hit = std::search(rest, AData.end(), ATerm.begin(), ATerm.end());
   const size_t restSize = AData.size() - APos;
@@ -53,11 +53,16 @@ TExpected Model(const TIdBytes& AData, size_t APos, const TIdBytes& ATerm, bool 
 
 const char* Name(TOutcome A) {
   switch (A) {
-    case oLine: return "line";
-    case oSplit: return "split";
-    case oTooLong: return "too long";
-    case oTimedOut: return "timed out";
-    case oClosed: return "closed";
+    case oLine:
+      return "line";
+    case oSplit:
+      return "split";
+    case oTooLong:
+      return "too long";
+    case oTimedOut:
+      return "timed out";
+    case oClosed:
+      return "closed";
   }
   return "?";
 }
@@ -89,23 +94,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   // With the property set, -1 takes it; otherwise the call passes the limit (0: none)
   // and the property's default is not used.
   const int argument = viaProperty ? -1 : maxLen;
-  const std::string setup = "terminator [" + Show(terminator) + "] max " + std::to_string(maxLen) +
-                            (split ? " split" : " exception") + (useReadLnSplit ? " via ReadLnSplit" : "") + ", " +
-                            Show(cuts) + ", data " + Show(data);
+  const auto setup = [&] {
+    return std::string("terminator [" + Show(terminator) + "] max " + std::to_string(maxLen) +
+                       (split ? " split" : " exception") + (useReadLnSplit ? " via ReadLnSplit" : "") + ", " +
+                       Show(cuts) + ", data " + Show(data));
+  };
   size_t pos = 0;
   for (int call = 0; call < calls; ++call) {
     const bool splitting = split || useReadLnSplit;
     const TExpected expected = Model(data, pos, term, lfTerminator, maxLen, splitting, peerClosed);
-    const std::string context = setup + "\ncall " + std::to_string(call) + " at " + std::to_string(pos) +
-                                ", expected " + Name(expected.Outcome) + " " + Show(expected.Line);
+    const auto context = [&, at = pos] {
+      return std::string(setup() + "\ncall " + std::to_string(call) + " at " + std::to_string(at) + ", expected " +
+                         Name(expected.Outcome) + " " + Show(expected.Line));
+    };
     TOutcome got;
     String line;
     bool wasSplit = false;
     try {
       if (useReadLnSplit) {
         line = handler.ReadLnSplit(wasSplit, terminator, TimeoutUseDefault, argument, enc);
-        FUZZ_CHECK(handler.MaxLineAction() == (split ? maSplit : maException), context + ": action not restored");
-        FUZZ_CHECK(wasSplit == handler.ReadLnSplit(), context);
+        FUZZ_CHECK(handler.MaxLineAction() == (split ? maSplit : maException), context() + ": action not restored");
+        FUZZ_CHECK(wasSplit == handler.ReadLnSplit(), context());
       } else {
         line = handler.ReadLn(terminator, TimeoutUseDefault, argument, enc);
       }
@@ -115,19 +124,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
     } catch (const EIdConnClosedGracefully&) {
       got = oClosed;
     }
-    FUZZ_CHECK(got == expected.Outcome, context + ": got " + Name(got) + " [" + Show(line) + "]");
+    FUZZ_CHECK(got == expected.Outcome, context() + ": got " + Name(got) + " [" + Show(line) + "]");
     if (got == oLine || got == oSplit) {
       const String want = enc->GetString(expected.Line);
-      FUZZ_CHECK(line == want, context + ": got [" + Show(line) + "]");
+      FUZZ_CHECK(line == want, context() + ": got [" + Show(line) + "]");
     }
-    if (got == oTimedOut) FUZZ_CHECK(line.empty(), context);
+    if (got == oTimedOut) FUZZ_CHECK(line.empty(), context());
     pos += expected.Taken;
     // What is buffered is the start of what is still to be read.
     TIdBytes buffered;
     handler.InputBuffer()->ExtractToBytes(buffered, -1, true, 0);
     FUZZ_CHECK(buffered.size() <= data.size() - pos &&
                    std::equal(buffered.begin(), buffered.end(), data.begin() + static_cast<std::ptrdiff_t>(pos)),
-               context + ": buffered " + Show(buffered));
+               context() + ": buffered " + Show(buffered));
     if (got == oTooLong || got == oClosed) break;
   }
   return 0;

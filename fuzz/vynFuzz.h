@@ -47,15 +47,15 @@ inline std::string Show(const TIdBytes& ABytes) {
 
 // FUZZ_CHECK(condition, info): info is any expression giving a std::string, evaluated
 // only on failure.
-#define FUZZ_CHECK(cond, info)                                      \
-  do {                                                              \
+#define FUZZ_CHECK(cond, info)                                         \
+  do {                                                                 \
     if (!(cond)) ::vyn::fuzz::Fail(__FILE__, __LINE__, #cond, (info)); \
   } while (0)
 
 // Reads the fuzzer's bytes front to back; past the end every read gives zeros, so a
 // target never has to check the length before it asks.
 class TFuzzInput {
-public:
+ public:
   TFuzzInput(const uint8_t* AData, size_t ASize) : FData(AData), FSize(ASize) {}
 
   size_t Remaining() const { return FSize - FPos; }
@@ -88,7 +88,7 @@ public:
     return out;
   }
 
-private:
+ private:
   const uint8_t* FData;
   size_t FSize;
   size_t FPos = 0;
@@ -101,9 +101,12 @@ enum TTextForm { tfLatin1, tfUTF8, tfUTF16 };
 
 inline String TextOf(const TIdBytes& ABytes, TTextForm AForm) {
   switch (AForm) {
-    case tfLatin1: return TextFromBytes8Bit(ABytes);
-    case tfUTF8: return EncodingUTF8()->GetString(ABytes);
-    case tfUTF16: return EncodingUTF16LE()->GetString(ABytes);
+    case tfLatin1:
+      return TextFromBytes8Bit(ABytes);
+    case tfUTF8:
+      return EncodingUTF8()->GetString(ABytes);
+    case tfUTF16:
+      return EncodingUTF16LE()->GetString(ABytes);
   }
   return {};
 }
