@@ -6,8 +6,7 @@
 // after one such round every field is stable; the ranges' text is a fixed point; the
 // challenge lists hold one entry per challenge line.
 //
-// The status line is read by the HTTP engine (vynIdHTTP); its parser is fuzzed there,
-// next to the body framings, once the engine is in the tree.
+// The status line is read by the HTTP engine: see http_response.
 #include <cmath>
 
 #include "vynFuzz.h"
