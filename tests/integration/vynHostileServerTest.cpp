@@ -104,6 +104,9 @@ std::vector<TCase> Cases() {
        Ends(u"EIdSocketError", String(u"Socket Error # 10054\r\nConnection reset by peer."), "", 10054)},
       {"a chunk size of FFFFFFFFFFFF", [](P& p) { p.Write(ChunkedHead + "FFFFFFFFFFFF\r\nabc").Close(); },
        Ends(u"EIdException", FormatInvariant(RSHTTPChunkSizeTooLarge, {u"FFFFFFFFFFFF"}))},
+      // A claimed size is not reserved in the memory stream ahead of the bytes.
+      {"a chunk size of 7FFFFFFF, 3 bytes, then close", [](P& p) { p.Write(ChunkedHead + "7FFFFFFF\r\nabc").Close(); },
+       Ends(u"EIdConnClosedGracefully", RSConnectionClosedGracefully, "abc")},
       {"a chunk size line of endless hex digits",
        [](P& p) { p.Write(ChunkedHead + std::string(1 << 20, '1')).Close(); }, LineTooLong},
       {"a chunk size line of endless blanks",
@@ -118,6 +121,9 @@ std::vector<TCase> Cases() {
       {"Content-Length 10, 5 bytes, then silence",
        [](P& p) { p.Write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n12345").Pause(3000); },
        Ends(u"EIdReadTimeout", RSReadTimeout, "12345")},
+      {"Content-Length 4611686018427387904, 5 bytes, then close",
+       [](P& p) { p.Write("HTTP/1.1 200 OK\r\nContent-Length: 4611686018427387904\r\n\r\nhello").Close(); },
+       Delivers("hello")},
       // A length that is no non-negative number is no length: the body runs to the close.
       {"Content-Length -1", [](P& p) { p.Write("HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nhello").Close(); },
        Delivers("hello")},
