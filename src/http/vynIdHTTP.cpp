@@ -39,6 +39,20 @@ TIdSSLIOHandlerSocketBase* AsTLSHandler(TIdIOHandler* AHandler) {
 
 bool Through(TIdHTTPConnectionType AType) { return AType == ctProxy || AType == ctSSLProxy; }
 
+// The values of the "Content-Length" lines joined by ", " when they are not all the
+// same, else empty.
+String ConflictingContentLengths(const TIdHeaderList& AHeaders) {
+  TStringList values;
+  AHeaders.Extract(u"Content-Length", values);
+  String joined;
+  bool differ = false;
+  for (int i = 0; i < values.Count(); ++i) {
+    differ = differ || Trim(values.Get(i)) != Trim(values.Get(0));
+    joined += (i ? u", " : u"") + Trim(values.Get(i));
+  }
+  return differ ? joined : String();
+}
+
 // The value of a hexadecimal text, or -1 when the text is not one.
 int64_t HexValue(StringView AText, bool& VTooLarge) {
   VTooLarge = false;
@@ -174,6 +188,15 @@ void TIdHTTPProtocol::RetrieveHeaders(int32_t AMaxHeaderCount) {
     throw;
   }
   FResponse->ParseRawHeaders();
+  // Lengths that differ leave the end of the body open: either one could cut it short
+  // without a word or take the start of the next answer for it.
+  if (!IsChunked(*FResponse)) {
+    const String lengths = ConflictingContentLengths(FResponse->RawHeaders());
+    if (!lengths.empty()) {
+      FHTTP->Disconnect();
+      EIdException::Toss(FormatInvariant(RSHTTPConflictingContentLength, {lengths}));
+    }
+  }
 }
 
 TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const TIdHTTPIgnoreReplies& AIgnoreReplies) {

@@ -127,6 +127,17 @@ std::vector<TCase> Cases() {
       // A length that is no non-negative number is no length: the body runs to the close.
       {"Content-Length -1", [](P& p) { p.Write("HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nhello").Close(); },
        Delivers("hello")},
+      // Either length could cut the body short or run into the next answer.
+      {"two different Content-Length headers",
+       [](P& p) {
+         p.Write("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 10\r\n\r\nhelloworld").Close();
+       },
+       Ends(u"EIdException", FormatInvariant(RSHTTPConflictingContentLength, {u"5, 10"}))},
+      {"two different Content-Length headers, the first 0",
+       [](P& p) {
+         p.Write("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nContent-length: 5\r\n\r\nhello").Pause(3000);
+       },
+       Ends(u"EIdException", FormatInvariant(RSHTTPConflictingContentLength, {u"0, 5"}))},
       {"the same Content-Length twice",
        [](P& p) { p.Write("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 5\r\n\r\nhello").Close(); },
        Delivers("hello")},
