@@ -172,13 +172,15 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
 
 void TIdHTTPProtocol::RetrieveHeaders(int32_t AMaxHeaderCount) {
   FResponse->Clear();
-  // The header block is always read to its end: stopping early would leave header
-  // lines to be taken for the body. A non-positive limit therefore reads all of it too.
-  (void)AMaxHeaderCount;
+  // A block longer than the limit ends the answer with an error, so that a peer cannot
+  // fill the memory with header lines; stopping early without one would take the rest
+  // of the block for the body. A non-positive limit reads the whole block.
   try {
     for (;;) {
       const String line = FHTTP->ReadProtocolLine();
       if (line.empty()) break;
+      if (AMaxHeaderCount > 0 && FResponse->RawHeaders().Count() >= AMaxHeaderCount)
+        EIdException::Toss(RSHTTPMaxHeaderLinesExceeded);
       FResponse->RawHeaders().Add(line);
     }
   } catch (const EIdConnClosedGracefully&) {
@@ -847,9 +849,11 @@ void TIdCustomHTTP::ReadChunkedBody(TStream* AStream, TIdHTTPResponse& AResponse
     }
     ReadProtocolLine();  // the end of the chunk's data
   }
-  for (;;) {
+  // The trailer is bounded like the header block.
+  for (int32_t lines = 0;; ++lines) {
     const String line = ReadProtocolLine();
     if (line.empty()) break;
+    if (FMaxHeaderLines > 0 && lines >= FMaxHeaderLines) EIdException::Toss(RSHTTPMaxHeaderLinesExceeded);
     AResponse.RawHeaders().Add(line);
   }
 }

@@ -93,5 +93,6 @@ inline constexpr char16_t RSHTTPChunkStarted[] = u"Chunk Started";
 inline constexpr char16_t RSHTTPChunkSizeTooLarge[] = u"Chunk size too large: %s";
 inline constexpr char16_t RSHTTPDeflateInvalidHeader[] = u"Error - invalid header";
 inline constexpr char16_t RSHTTPConflictingContentLength[] = u"Conflicting Content-Length values: %s";
+inline constexpr char16_t RSHTTPMaxHeaderLinesExceeded[] = u"Max header lines exceeded.";
 
 }  // namespace vyn

@@ -45,6 +45,12 @@ std::string BinaryGarbage(size_t ASize, bool ANoLineFeed) {
   return s;
 }
 
+std::string ManyHeaderLines(const char* AName, int ACount) {
+  std::string s;
+  for (int i = 0; i < ACount; ++i) s += std::string(AName) + std::to_string(i) + ": v\r\n";
+  return s;
+}
+
 // What a TLS 1.2 server sends first: a ServerHello (random and session id free of line
 // feeds), then ServerHelloDone; then it waits for the client's key exchange.
 std::string TLSServerHello() {
@@ -84,6 +90,7 @@ TExpect Delivers(std::string ABody) { return {nullptr, String(), std::move(ABody
 const TExpect ClosedGracefully = Ends(u"EIdConnClosedGracefully", RSConnectionClosedGracefully);
 const TExpect TimedOut = Ends(u"EIdReadTimeout", RSReadTimeout);
 const TExpect LineTooLong = Ends(u"EIdReadLnMaxLineLengthExceeded", RSReadLnMaxLineLengthExceeded);
+const TExpect TooManyLines = Ends(u"EIdException", RSHTTPMaxHeaderLinesExceeded);
 
 std::vector<TCase> Cases() {
   using P = TScriptedPeer;
@@ -97,6 +104,17 @@ std::vector<TCase> Cases() {
       {"a header line of 1 MB",
        [](P& p) { p.Write("HTTP/1.1 200 OK\r\nX-Big: " + std::string(1 << 20, 'a') + "\r\n\r\n").Close(); },
        LineTooLong},
+      // Header and trailer lines are bounded by MaxHeaderLines (255), not by the memory.
+      {"100000 header lines",
+       [](P& p) {
+         p.Write("HTTP/1.1 200 OK\r\n" + ManyHeaderLines("X-Line-", 100000) + "Content-Length: 2\r\n\r\nok").Close();
+       },
+       TooManyLines},
+      {"255 header lines",
+       [](P& p) {
+         p.Write("HTTP/1.1 200 OK\r\n" + ManyHeaderLines("X-Line-", 254) + "Content-Length: 2\r\n\r\nok").Close();
+       },
+       Delivers("ok")},
       {"headers that never end, then silence",
        [](P& p) { p.Write("HTTP/1.1 200 OK\r\nX-A: b\r\n").Pause(3000); }, TimedOut},
       {"a reset in the middle of the headers",
@@ -116,6 +134,9 @@ std::vector<TCase> Cases() {
        LineTooLong},
       {"a close in the middle of a chunk", [](P& p) { p.Write(ChunkedHead + "2\r\nab\r\nA\r\nabc").Close(); },
        Ends(u"EIdConnClosedGracefully", RSConnectionClosedGracefully, "ababc")},
+      {"trailers that never end",
+       [](P& p) { p.Write(ChunkedHead + "2\r\nok\r\n0\r\n" + ManyHeaderLines("X-Trailer-", 100000)).Close(); },
+       Ends(u"EIdException", RSHTTPMaxHeaderLinesExceeded, "ok")},
       {"trailers, then silence", [](P& p) { p.Write(ChunkedHead + "2\r\nok\r\n0\r\nX-T: 1\r\n").Pause(3000); },
        Ends(u"EIdReadTimeout", RSReadTimeout, "ok")},
       {"Content-Length 10, 5 bytes, then silence",
