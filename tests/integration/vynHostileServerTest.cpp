@@ -87,6 +87,11 @@ TExpect Ends(const char16_t* AError, String AMessage, std::string ABody = {}, in
 }
 TExpect Delivers(std::string ABody) { return {nullptr, String(), std::move(ABody)}; }
 
+// The peer's reset, after ABody was delivered.
+TExpect ResetAfter(std::string ABody) {
+  return Ends(u"EIdSocketError", u"Socket Error # 10054\r\nConnection reset by peer.", std::move(ABody), 10054);
+}
+
 const TExpect ClosedGracefully = Ends(u"EIdConnClosedGracefully", RSConnectionClosedGracefully);
 const TExpect TimedOut = Ends(u"EIdReadTimeout", RSReadTimeout);
 const TExpect LineTooLong = Ends(u"EIdReadLnMaxLineLengthExceeded", RSReadLnMaxLineLengthExceeded);
@@ -119,7 +124,10 @@ std::vector<TCase> Cases() {
        [](P& p) { p.Write("HTTP/1.1 200 OK\r\nX-A: b\r\n").Pause(3000); }, TimedOut},
       {"a reset in the middle of the headers",
        [](P& p) { p.Write("HTTP/1.1 200 OK\r\nX-A: b\r\n").Pause(50).Reset(); },
-       Ends(u"EIdSocketError", String(u"Socket Error # 10054\r\nConnection reset by peer."), "", 10054)},
+       ResetAfter("")},
+      {"a reset in the middle of a body",
+       [](P& p) { p.Write("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n\r\nabc").Pause(50).Reset(); },
+       ResetAfter("abc")},
       {"a chunk size of FFFFFFFFFFFF", [](P& p) { p.Write(ChunkedHead + "FFFFFFFFFFFF\r\nabc").Close(); },
        Ends(u"EIdException", FormatInvariant(RSHTTPChunkSizeTooLarge, {u"FFFFFFFFFFFF"}))},
       // A claimed size is not reserved in the memory stream ahead of the bytes.
@@ -168,6 +176,14 @@ std::vector<TCase> Cases() {
              .Close();
        },
        Delivers("hello")},
+      {"dates and ranges out of every range",
+       [](P& p) {
+         p.Write("HTTP/1.1 200 OK\r\nDate: 9999-99-99T99:99:99.999Z\r\nLast-Modified: Sun, 99 Foo 99999999999 99:99:99 "
+                 "GMT\r\nExpires: 99999999999999999999\r\nContent-Range: bytes 99999999999999999999-x/y\r\n"
+                 "Content-Length: 2\r\n\r\nok")
+             .Close();
+       },
+       Delivers("ok")},
       {"status and headers ended by LF only",
        [](P& p) { p.Write("HTTP/1.1 200 OK\nContent-Length: 5\nConnection: close\n\nhello").Close(); },
        Delivers("hello")},
