@@ -53,6 +53,24 @@ String ConflictingContentLengths(const TIdHeaderList& AHeaders) {
   return differ ? joined : String();
 }
 
+// The most of an error answer's body that is kept for the error: a page without end
+// must neither fill the memory nor hold the call.
+constexpr int64_t kMostErrorBody = 1 << 20;
+
+// Raised by TErrorBodyStream when the body goes on past kMostErrorBody.
+struct TErrorBodyFull {};
+
+// Keeps the first kMostErrorBody bytes written, then ends the read.
+class TErrorBodyStream : public TMemoryStream {
+public:
+  int64_t Write(const void* ABuffer, int64_t ACount) override {
+    const int64_t room = std::max<int64_t>(kMostErrorBody - FPosition, 0);
+    if (ACount <= room) return TMemoryStream::Write(ABuffer, ACount);
+    TMemoryStream::Write(ABuffer, room);
+    throw TErrorBodyFull();
+  }
+};
+
 // The value of a hexadecimal text, or -1 when the text is not one.
 int64_t HexValue(StringView AText, bool& VTooLarge) {
   VTooLarge = false;
@@ -682,7 +700,7 @@ void TIdCustomHTTP::ReadErrorBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& ARe
       DiscardBody(ARequest, AResponse);
     return;
   }
-  TMemoryStream body;
+  TErrorBodyStream body;
   {
     TStream* saved = AResponse.ContentStream();
     AResponse.SetContentStream(&body);
@@ -690,6 +708,9 @@ void TIdCustomHTTP::ReadErrorBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& ARe
     try {
       ReadBody(ARequest, AResponse);
     } catch (const EIdConnClosedGracefully&) {
+      Disconnect();
+    } catch (const TErrorBodyFull&) {
+      // The rest of the page is not waited for; the connection is left mid-answer.
       Disconnect();
     } catch (...) {
       Disconnect();

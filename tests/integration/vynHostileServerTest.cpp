@@ -190,6 +190,13 @@ std::vector<TCase> Cases() {
       {"a chunked body with LF-only lines",
        [](P& p) { p.Write("HTTP/1.1 200 OK\nTransfer-Encoding: chunked\n\n5\nhello\n3\nabc\n0\n\n").Close(); },
        Delivers("helloabc")},
+      {"an error status with a body of 100 MB",
+       [](P& p) {
+         p.Write("HTTP/1.1 500 Internal Server Error\r\nContent-Type: text/plain\r\n\r\n")
+             .WriteRepeated(std::string(1024, 'x'), 100 * 1024)
+             .Close();
+       },
+       Ends(u"EIdHTTPProtocolException", u"HTTP/1.1 500 Internal Server Error", "", 500)},
       {"a huge status code",
        [](P& p) { p.Write("HTTP/1.1 99999999999999999999 OK\r\nContent-Length: 0\r\n\r\n").Close(); },
        Ends(u"EIdHTTPProtocolException", u"HTTP/1.1 99999999999999999999 OK", "", -1)},
@@ -197,9 +204,9 @@ std::vector<TCase> Cases() {
        Ends(u"EIdHTTPProtocolException", u"HTTP/1.1 -200 OK", "", -200)},
       // Interim answers are passed over however many come (a server may send 102 for as
       // long as it works); each replaces the last, so memory stays bounded.
-      {"20000 interim answers, then the answer",
+      {"2000 interim answers, then the answer",
        [](P& p) {
-         p.Write(Repeat("HTTP/1.1 102 Processing\r\nX-Progress: 1\r\n\r\n", 20000) +
+         p.Write(Repeat("HTTP/1.1 102 Processing\r\nX-Progress: 1\r\n\r\n", 2000) +
                  "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")
              .Close();
        },
@@ -324,6 +331,35 @@ std::string TestName(const testing::TestParamInfo<std::tuple<size_t, bool>>& AIn
 
 INSTANTIATE_TEST_SUITE_P(Answers, HostileServer,
                          testing::Combine(testing::Range<size_t>(0, Cases().size()), testing::Bool()), TestName);
+
+// An error page keeps its first mebibyte for the message: one of exactly that length
+// whole, a longer one cut there rather than read on.
+TEST(HostileServerErrorBody, KeepsTheFirstMebibyteForTheMessage) {
+  const std::string piece = "0123456789abcdef";
+  for (const bool longer : {false, true}) {
+    SCOPED_TRACE(longer ? "longer" : "exactly 1 MiB");
+    TScriptedPeer peer;
+    peer.ReadUntil("\r\n\r\n");
+    if (longer)
+      peer.Write("HTTP/1.1 500 Internal Server Error\r\n\r\n").WriteRepeated(piece, 200000);
+    else
+      peer.Write("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 1048576\r\n\r\n").WriteRepeated(piece, 65536);
+    peer.Close().Start();
+    TvynHTTP1Client client;
+    client.SetReadTimeout(kReadTimeout);
+    TMemoryStream content;
+    try {
+      client.Get(FromUtf8("http://127.0.0.1:" + std::to_string(peer.Port()) + "/"), &content);
+      ADD_FAILURE() << "no error";
+    } catch (const EIdHTTPProtocolException& E) {
+      EXPECT_EQ(E.ErrorCode(), 500);
+      ASSERT_EQ(E.ErrorMessage().size(), size_t{1} << 20);
+      EXPECT_EQ(BytesOf(E.ErrorMessage().substr(0, 32)), piece + piece);
+      EXPECT_EQ(BytesOf(E.ErrorMessage().substr((1 << 20) - 16)), piece);
+    }
+    EXPECT_EQ(content.Size(), 0);
+  }
+}
 
 }  // namespace
 }  // namespace vyn
