@@ -80,6 +80,7 @@ struct TCase {
   const char* Name;
   std::function<void(TScriptedPeer&)> Answer;  // the peer's steps after the request
   TExpect Expect;
+  bool ReadsRequest = true;  // false: the steps start at once after the accept
 };
 
 TExpect Ends(const char16_t* AError, String AMessage, std::string ABody = {}, int ACode = 0) {
@@ -101,6 +102,8 @@ std::vector<TCase> Cases() {
   using P = TScriptedPeer;
   return {
       {"no status line, immediate close", [](P& p) { p.Close(); }, ClosedGracefully},
+      {"no answer at all", [](P& p) { p.Pause(3000); }, TimedOut},
+      {"a reset before the request is read", [](P& p) { p.Reset(); }, ResetAfter(""), false},
       {"binary garbage with line feeds instead of a status line",
        [](P& p) { p.Write(BinaryGarbage(4096, false)).Close(); },
        Ends(u"EIdHTTPProtocolException", String(u"\0\x01\x02\x03\x04\x05\x06\x07\x08\x09", 10), "", -1)},
@@ -255,7 +258,7 @@ std::string BytesOf(const String& AText) {
 TOutcome RunCase(const TCase& ACase, bool AEventStream) {
   TOutcome out;
   TScriptedPeer peer;
-  peer.ReadUntil("\r\n\r\n");
+  if (ACase.ReadsRequest) peer.ReadUntil("\r\n\r\n");
   ACase.Answer(peer);
   peer.StepTimeout(2000).Start();
   const String url = FromUtf8("http://127.0.0.1:" + std::to_string(peer.Port()) + "/hostile");
