@@ -30,13 +30,6 @@ constexpr int64_t kMostGrowth = 64ll << 20;
 
 const std::string ChunkedHead = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n\r\n";
 
-std::string Repeat(const std::string& APiece, int ACount) {
-  std::string s;
-  s.reserve(APiece.size() * static_cast<size_t>(ACount));
-  for (int i = 0; i < ACount; ++i) s += APiece;
-  return s;
-}
-
 // Every byte value in order, ASize bytes; without line feeds when ANoLineFeed.
 std::string BinaryGarbage(size_t ASize, bool ANoLineFeed) {
   std::string s;
@@ -81,6 +74,7 @@ struct TCase {
   std::function<void(TScriptedPeer&)> Answer;  // the peer's steps after the request
   TExpect Expect;
   bool ReadsRequest = true;  // false: the steps start at once after the accept
+  const char* Scheme = "http";
 };
 
 TExpect Ends(const char16_t* AError, String AMessage, std::string ABody = {}, int ACode = 0) {
@@ -209,18 +203,20 @@ std::vector<TCase> Cases() {
       // long as it works); each replaces the last, so memory stays bounded.
       {"2000 interim answers, then the answer",
        [](P& p) {
-         p.Write(Repeat("HTTP/1.1 102 Processing\r\nX-Progress: 1\r\n\r\n", 2000) +
-                 "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")
+         p.WriteRepeated("HTTP/1.1 102 Processing\r\nX-Progress: 1\r\n\r\n", 2000)
+             .Write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")
              .Close();
        },
        Delivers("ok")},
       {"interim answers, then silence",
-       [](P& p) { p.Write(Repeat("HTTP/1.1 100 Continue\r\n\r\n", 100)).Pause(3000); }, TimedOut},
+       [](P& p) { p.WriteRepeated("HTTP/1.1 100 Continue\r\n\r\n", 100).Pause(3000); }, TimedOut},
       {"a plain port answering a TLS ServerHello", [](P& p) { p.Write(TLSServerHello()).Pause(3000); }, TimedOut},
       {"a plain port answering a TLS alert and closing", [](P& p) { p.Write(TLSAlert).Close(); }, ClosedGracefully},
-      // TLS PORT ANSWERING PLAIN TEXT: an https:// request to a peer that answers
-      // "HTTP/1.1 400 Bad Request" in clear text; it needs the OpenSSL handler and goes
-      // here, with the TLS error it must end with, once that handler is in.
+      // TO BE FILLED WHEN THE OPENSSL HANDLER IS IN: a TLS port answering plain text. The
+      // peer answers the ClientHello at once in clear text; the row is
+      //   {"a TLS port answering plain text",
+      //    [](P& p) { p.Write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n").Close(); },
+      //    Ends(<the handshake error class>, <its message>), false, "https"},
   };
 }
 
@@ -261,7 +257,7 @@ TOutcome RunCase(const TCase& ACase, bool AEventStream) {
   if (ACase.ReadsRequest) peer.ReadUntil("\r\n\r\n");
   ACase.Answer(peer);
   peer.StepTimeout(2000).Start();
-  const String url = FromUtf8("http://127.0.0.1:" + std::to_string(peer.Port()) + "/hostile");
+  const String url = FromUtf8(std::string(ACase.Scheme) + "://127.0.0.1:" + std::to_string(peer.Port()) + "/hostile");
   const auto start = std::chrono::steady_clock::now();
   {
     TvynHTTP1Client client;
