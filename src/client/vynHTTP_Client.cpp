@@ -6,6 +6,8 @@
 
 #include "vynHTTP_JWT_Client.h"
 #include "vynHTTP_OAuth2_Client.h"
+#include "vynIdSSLOpenSSL.h"
+#include "vynIdSSLOpenSSLHeaders.h"
 
 namespace vyn {
 
@@ -174,6 +176,31 @@ void TvynIdHTTP::EnsureTLSHandler() {
   SetIOHandler(static_cast<TIdIOHandler*>(FTLSHandler));
 }
 
+TIdSSLIOHandlerSocketBase* TvynIdHTTP::CreateOpenSSLHandler() {
+  auto* handler = CreateOwned<TIdSSLIOHandlerSocketOpenSSL>(this);
+  handler->SetPassThrough(false);
+  const TvynOpenSSLClient_Options* openssl = FTLSOptions->OpenSSL_Options();
+  OpenSSLAPIVersion = openssl->APIVersion() == oslAPI_1_0 ? 0 : openssl->APIVersion() == oslAPI_1_1 ? 1 : 2;
+  if (openssl->LibPath() == oslpDefaultFolder) SetSSLLibPath(ProgramFolder());
+  if (openssl->LibPath() == oslpCustomPath) SetSSLLibPath(openssl->LibPathCustom());
+  TIdSSLOptions* options = handler->SSLOptions();
+  switch (FTLSOptions->Version()) {
+    case tls1_0: options->SetMethod(sslvTLSv1); break;
+    case tls1_1: options->SetMethod(sslvTLSv1_1); break;
+    case tls1_2: options->SetMethod(sslvTLSv1_2); break;
+    case tls1_3: options->SetMethod(sslvTLSv1_3); break;
+    case tlsUndefined: options->SetSSLVersions({sslvTLSv1, sslvTLSv1_1, sslvTLSv1_2, sslvTLSv1_3}); break;
+  }
+  handler->SetALPNProtocols(FTLSOptions->ALPNProtocols());
+  options->SetMode(sslmClient);
+  options->SetRootCertFile(FTLSOptions->RootCertFile());
+  options->SetCertFile(FTLSOptions->CertFile());
+  options->SetKeyFile(FTLSOptions->KeyFile());
+  options->SetVerifyMode(FTLSOptions->VerifyCertificate() ? TIdSSLVerifyModeSet{sslvrfPeer} : TIdSSLVerifyModeSet{});
+  handler->OnGetPassword = [this](String& Password) { OnGetPasswordEvent(Password); };
+  return handler;
+}
+
 void TvynIdHTTP::WireProxy(TIdIOHandlerSocket* ASocketHandler) {
   SetIOHandler(static_cast<TIdIOHandler*>(ASocketHandler));
   const TwsProxy type = FProxy->ProxyType();
@@ -262,8 +289,3 @@ void TvynIdHTTP::Notification(TComponent* AComponent, TOperation AOperation) {
 }
 
 }  // namespace vyn
-namespace vyn {
-TIdSSLIOHandlerSocketBase* TvynIdHTTP::CreateOpenSSLHandler() {
-  EIdException::Toss(u"The OpenSSL TLS handler (TIdSSLIOHandlerSocketOpenSSL) is not available in this build.");
-}
-}

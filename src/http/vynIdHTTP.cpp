@@ -989,6 +989,18 @@ String TIdCustomHTTP::Post(const String& AURL, TStrings* ASource, const IIdTextE
   return DecodedContent(content);
 }
 
+void TIdCustomHTTP::Post(const String& AURL, TIdMultiPartFormDataStream* ASource, TStream* AResponseContent) {
+  if (!ASource) EIdException::Toss(RSHTTPMultipartSourceRequired);
+  Request().SetContentType(ASource->RequestContentType());
+  Post(AURL, static_cast<TStream*>(ASource), AResponseContent);
+}
+
+String TIdCustomHTTP::Post(const String& AURL, TIdMultiPartFormDataStream* ASource) {
+  TMemoryStream content;
+  Post(AURL, ASource, &content);
+  return DecodedContent(content);
+}
+
 void TIdCustomHTTP::Put(const String& AURL, TStream* ASource, TStream* AResponseContent) {
   PerformRequest(u"PUT", AURL, ASource, AResponseContent, {});
 }

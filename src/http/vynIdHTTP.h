@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "vynIdHTTPHeaderInfo.h"
+#include "vynIdMultipartFormData.h"
 #include "vynIdTCPClient.h"
 #include "vynIdURI.h"
 #include "vynIdZLibCompressorBase.h"
@@ -205,6 +206,9 @@ public:
   void Post(const String& AURL, TStrings* ASource, TStream* AResponseContent,
             const IIdTextEncoding& AByteEncoding = nullptr);
   String Post(const String& AURL, TStrings* ASource, const IIdTextEncoding& AByteEncoding = nullptr);
+  // A multipart form; the request's ContentType becomes the form's. A form is required.
+  void Post(const String& AURL, TIdMultiPartFormDataStream* ASource, TStream* AResponseContent);
+  String Post(const String& AURL, TIdMultiPartFormDataStream* ASource);
   void Put(const String& AURL, TStream* ASource, TStream* AResponseContent);
   String Put(const String& AURL, TStream* ASource);
   void Patch(const String& AURL, TStream* ASource, TStream* AResponseContent);
@@ -237,7 +241,9 @@ public:
   int32_t AuthProxyRetries() const { return FAuthProxyRetries; }
   int32_t MaxAuthRetries() const { return FMaxAuthRetries; }
   void SetMaxAuthRetries(int32_t AValue) { FMaxAuthRetries = AValue; }
-  // Positive: header lines are read until the empty line; 0 or less: none is read.
+  // The most lines of a header block or a chunked trailer; a longer one ends the answer
+  // with an error (stopping early without one would leave header lines to be read as
+  // the body). 0 or less: no limit.
   int32_t MaxHeaderLines() const { return FMaxHeaderLines; }
   void SetMaxHeaderLines(int32_t AValue) { FMaxHeaderLines = AValue; }
   bool AllowCookies() const { return FAllowCookies; }
@@ -276,7 +282,6 @@ public:
 
 protected:
   friend class TIdHTTPProtocol;
-  friend class TIdHTTPResponse;
 
   virtual std::unique_ptr<TIdHTTPProtocol> CreateProtocolObject();
   // Whether the request can be sent again with new credentials for a 401 / 407.

@@ -2,7 +2,15 @@
 
 namespace vyn {
 
-TIdSSLIOHandlerSocketBase::TIdSSLIOHandlerSocketBase(TComponent* AOwner) : TIdIOHandlerStack(AOwner) {}
+// Defined by the OpenSSL handler's unit. Referring to it here links that unit, and so
+// its registration with the handler class registry, into every program that uses a
+// TLS handler, also one that only asks the registry for a TLS handler.
+bool OpenSSLIOHandlerRegistered();
+
+TIdSSLIOHandlerSocketBase::TIdSSLIOHandlerSocketBase(TComponent* AOwner) : TIdIOHandlerStack(AOwner) {
+  static const bool linked = OpenSSLIOHandlerRegistered();
+  (void)linked;
+}
 
 int TIdSSLIOHandlerSocketBase::ReadDataFromSource(TIdBytes& VBuffer) {
   return fPassThrough ? TIdIOHandlerStack::ReadDataFromSource(VBuffer) : RecvEncrypted(VBuffer);

@@ -132,4 +132,117 @@ private:
 VYN_EXCEPTION_CLASS(EIdSchedulerException, EIdException);
 VYN_EXCEPTION_CLASS(EIdSchedulerMaxThreadsExceeded, EIdSchedulerException);
 
+// ---- OpenSSL ------------------------------------------------------------------------------
+// The raise operations read the library's error queue through the TLS binding
+// (vynIdSSLOpenSSLHeaders), which defines the protected helpers. Each class declared
+// with the macros below has its own RaiseException/RaiseExceptionCode, which raise
+// exactly that class.
+VYN_EXCEPTION_CLASS(EIdOpenSSLError, EIdException);
+
+// A failure reported through the library's error queue; ErrorCode is the queued code.
+class EIdOpenSSLAPICryptoError : public EIdOpenSSLError {
+public:
+  using EIdOpenSSLError::EIdOpenSSLError;
+  EIdOpenSSLAPICryptoError(const String& AMsg, uint32_t AErrorCode) : EIdOpenSSLError(AMsg), FErrorCode(AErrorCode) {}
+  [[noreturn]] static void Toss(const String& AMsg) { throw EIdOpenSSLAPICryptoError(AMsg); }
+  // Takes the next code off the queue, then as RaiseExceptionCode.
+  [[noreturn]] static void RaiseException(const String& AMsg) { RaiseExceptionCode(TakeQueuedError(), AMsg); }
+  // Message: AMsg, CR LF and the code's text; only the text when AMsg is empty.
+  [[noreturn]] static void RaiseExceptionCode(uint32_t AErrCode, const String& AMsg) {
+    throw EIdOpenSSLAPICryptoError(CodeMessage(AErrCode, AMsg), AErrCode);
+  }
+  uint32_t ErrorCode() const { return FErrorCode; }
+
+protected:
+  static uint32_t TakeQueuedError();
+  static String CodeMessage(uint32_t AErrCode, const String& AMsg);
+
+private:
+  uint32_t FErrorCode = 0;
+};
+
+#define VYN_OPENSSL_CRYPTO_ERROR_CLASS(AName, AParent)                                   \
+  class AName : public AParent {                                                        \
+  public:                                                                               \
+    using AParent::AParent;                                                             \
+    [[noreturn]] static void Toss(const ::vyn::String& AMsg) { throw AName(AMsg); }     \
+    [[noreturn]] static void RaiseException(const ::vyn::String& AMsg) {                \
+      RaiseExceptionCode(TakeQueuedError(), AMsg);                                      \
+    }                                                                                   \
+    [[noreturn]] static void RaiseExceptionCode(uint32_t AErrCode, const ::vyn::String& AMsg) { \
+      throw AName(CodeMessage(AErrCode, AMsg), AErrCode);                               \
+    }                                                                                   \
+  }
+
+VYN_OPENSSL_CRYPTO_ERROR_CLASS(EIdOSSLUnderlyingCryptoError, EIdOpenSSLAPICryptoError);
+VYN_OPENSSL_CRYPTO_ERROR_CLASS(EIdDigestError, EIdOpenSSLAPICryptoError);
+VYN_OPENSSL_CRYPTO_ERROR_CLASS(EIdDigestFinalEx, EIdDigestError);
+VYN_OPENSSL_CRYPTO_ERROR_CLASS(EIdDigestInitEx, EIdDigestError);
+
+// A failed call on a session: ErrorCode is SSL_get_error's value, RetCode the call's
+// result.
+class EIdOpenSSLAPISSLError : public EIdOpenSSLError {
+public:
+  using EIdOpenSSLError::EIdOpenSSLError;
+  EIdOpenSSLAPISSLError(const String& AMsg, int32_t AErrorCode, int32_t ARetCode)
+      : EIdOpenSSLError(AMsg), FErrorCode(AErrorCode), FRetCode(ARetCode) {}
+  [[noreturn]] static void Toss(const String& AMsg) { throw EIdOpenSSLAPISSLError(AMsg); }
+  // RaiseExceptionCode(SSL_get_error(ASSL, ARetCode), ARetCode, AMsg). ASSL is the
+  // library's session (an SSL*).
+  [[noreturn]] static void RaiseException(void* ASSL, int32_t ARetCode, const String& AMsg) {
+    RaiseExceptionCode(SessionError(ASSL, ARetCode), ARetCode, AMsg);
+  }
+  // A protocol error (1) raises the queue's error as EIdOSSLUnderlyingCryptoError; a
+  // system-call error (5) the queue's error when there is one, else "EOF was observed
+  // that violates the protocol" for a result of 0 or the last socket error for -1;
+  // anything else this class with the code's text.
+  [[noreturn]] static void RaiseExceptionCode(int32_t AErrCode, int32_t ARetCode, const String& AMsg) {
+    RaiseCode(AErrCode, ARetCode, AMsg, [](const String& M, int32_t E, int32_t R) { throw EIdOpenSSLAPISSLError(M, E, R); });
+  }
+  int32_t ErrorCode() const { return FErrorCode; }
+  int32_t RetCode() const { return FRetCode; }
+
+protected:
+  using TThrower = void (*)(const String& AMsg, int32_t AErrCode, int32_t ARetCode);
+  static int32_t SessionError(void* ASSL, int32_t ARetCode);
+  [[noreturn]] static void RaiseCode(int32_t AErrCode, int32_t ARetCode, const String& AMsg, TThrower AThrow);
+
+private:
+  int32_t FErrorCode = 0;
+  int32_t FRetCode = 0;
+};
+
+#define VYN_OPENSSL_SSL_ERROR_CLASS(AName, AParent)                                                   \
+  class AName : public AParent {                                                                      \
+  public:                                                                                             \
+    using AParent::AParent;                                                                           \
+    [[noreturn]] static void Toss(const ::vyn::String& AMsg) { throw AName(AMsg); }                   \
+    [[noreturn]] static void RaiseException(void* ASSL, int32_t ARetCode, const ::vyn::String& AMsg) { \
+      RaiseExceptionCode(SessionError(ASSL, ARetCode), ARetCode, AMsg);                               \
+    }                                                                                                 \
+    [[noreturn]] static void RaiseExceptionCode(int32_t AErrCode, int32_t ARetCode, const ::vyn::String& AMsg) { \
+      RaiseCode(AErrCode, ARetCode, AMsg,                                                             \
+                [](const ::vyn::String& M, int32_t E, int32_t R) { throw AName(M, E, R); });          \
+    }                                                                                                 \
+  }
+
+// The TLS handler's errors.
+VYN_EXCEPTION_CLASS(EIdOSSLCouldNotLoadSSLLibrary, EIdOpenSSLError);
+VYN_EXCEPTION_CLASS(EIdOSSLModeNotSet, EIdOpenSSLError);
+VYN_EXCEPTION_CLASS(EIdOSSLGetMethodError, EIdOpenSSLError);
+VYN_EXCEPTION_CLASS(EIdOSSLCreatingSessionError, EIdOpenSSLError);
+VYN_EXCEPTION_CLASS(EIdOSSLSettingCipherError, EIdOpenSSLError);
+VYN_OPENSSL_CRYPTO_ERROR_CLASS(EIdOSSLCreatingContextError, EIdOpenSSLAPICryptoError);
+VYN_OPENSSL_CRYPTO_ERROR_CLASS(EIdOSSLLoadingRootCertError, EIdOpenSSLAPICryptoError);
+VYN_OPENSSL_CRYPTO_ERROR_CLASS(EIdOSSLLoadingCertError, EIdOpenSSLAPICryptoError);
+VYN_OPENSSL_CRYPTO_ERROR_CLASS(EIdOSSLLoadingKeyError, EIdOpenSSLAPICryptoError);
+VYN_OPENSSL_CRYPTO_ERROR_CLASS(EIdOSSLLoadingDHParamsError, EIdOpenSSLAPICryptoError);
+VYN_OPENSSL_SSL_ERROR_CLASS(EIdOSSLFDSetError, EIdOpenSSLAPISSLError);
+VYN_OPENSSL_SSL_ERROR_CLASS(EIdOSSLDataBindingError, EIdOpenSSLAPISSLError);
+VYN_OPENSSL_SSL_ERROR_CLASS(EIdOSSLAcceptError, EIdOpenSSLAPISSLError);
+VYN_OPENSSL_SSL_ERROR_CLASS(EIdOSSLConnectError, EIdOpenSSLAPISSLError);
+
+// The listener: activation and configuration failures.
+VYN_EXCEPTION_CLASS(EIdHTTPServerError, EIdException);
+
 }  // namespace vyn

@@ -26,11 +26,8 @@ TIOHandlerRegistry& Registry() {
 }
 
 constexpr int kTimeoutCode = 10060;
-
-// The most room ReadStream makes in a stream ahead of the bytes. The count comes from
-// the peer (a length header, a chunk size, a size prefix): a claim of gigabytes must not
-// allocate gigabytes before a byte has come; beyond this the stream grows as they come.
-constexpr int64_t kMostSizedAhead = 1 << 20;
+// The most ReadStream sizes a stream ahead of the bytes that arrive.
+constexpr int64_t kMaxStreamReserve = 1 << 20;
 
 }  // namespace
 
@@ -405,7 +402,9 @@ void TIdIOHandler::ReadStream(TStream* AStream, int64_t AByteCount, bool AReadUn
     const int64_t pos = AStream->Position();
     if (count > std::numeric_limits<int64_t>::max() - pos) EIdIOHandlerStreamDataTooLarge::Toss(RSDataTooLarge);
     try {
-      AStream->SetSize(pos + std::min(count, kMostSizedAhead));
+      // The count is the peer's word: room is made for at most a bounded part of it,
+      // and the stream grows with what really arrives.
+      AStream->SetSize(pos + std::min<int64_t>(count, kMaxStreamReserve));
       sized = true;
     } catch (const EStreamError&) {
       // A stream that cannot be sized (a pass-through stream) takes the bytes as they come.

@@ -92,7 +92,38 @@ inline constexpr char16_t RSHTTPNotAcceptable[] = u"Not Acceptable";
 inline constexpr char16_t RSHTTPChunkStarted[] = u"Chunk Started";
 inline constexpr char16_t RSHTTPChunkSizeTooLarge[] = u"Chunk size too large: %s";
 inline constexpr char16_t RSHTTPDeflateInvalidHeader[] = u"Error - invalid header";
+inline constexpr char16_t RSHTTPMultipartSourceRequired[] = u"A multipart form post needs a form stream.";
 inline constexpr char16_t RSHTTPConflictingContentLength[] = u"Conflicting Content-Length values: %s";
 inline constexpr char16_t RSHTTPMaxHeaderLinesExceeded[] = u"Max header lines exceeded.";
+
+// OpenSSL binding and TLS handler
+inline constexpr char16_t RSOSSLFailedToLoad[] = u"Failed to load %s.";
+inline constexpr char16_t RSOSSLEOFViolation[] = u"EOF was observed that violates the protocol";
+inline constexpr char16_t RSOSSLCouldNotLoadSSLLibrary[] = u"Could not load SSL library.";
+inline constexpr char16_t RSOSSLModeNotSet[] = u"Mode has not been set.";
+inline constexpr char16_t RSOSSLGetMethodError[] = u"Error getting SSL method.";
+inline constexpr char16_t RSOSSLCreatingContextError[] = u"Error creating SSL context.";
+inline constexpr char16_t RSOSSLLoadingRootCertError[] = u"Could not load root certificate.";
+inline constexpr char16_t RSOSSLLoadingCertError[] = u"Could not load certificate.";
+inline constexpr char16_t RSOSSLLoadingKeyError[] = u"Could not load key, check password.";
+inline constexpr char16_t RSOSSLLoadingDHParamsError[] = u"Could not load DH Parameters.";
+inline constexpr char16_t RSOSSLSettingCipherError[] = u"SetCipher failed.";
+inline constexpr char16_t RSOSSLUpdatingALPNError[] = u"Error Updating ALPN Protocols";
+inline constexpr char16_t RSOSSLCreatingSessionError[] = u"Error creating SSL session.";
+inline constexpr char16_t RSOSSLDataBindingError[] = u"Error binding data to SSL socket.";
+inline constexpr char16_t RSOSSLFDSetError[] = u"Error setting File Descriptor for SSL";
+inline constexpr char16_t RSOSSLConnectError[] = u"Error connecting with SSL.";
+inline constexpr char16_t RSOSSLAcceptError[] = u"Error accepting connection with SSL.";
+inline constexpr char16_t RSOSSLStatusString[] = u"SSL status: \"%s\"";
+inline constexpr char16_t RSOSSLCertificateLookup[] = u"Load file into cache";
+
+// Listener
+inline constexpr char16_t RSHTTPServerNoTLSHandler[] =
+    u"SSL is on, but no TLS I/O handler is installed: the listener needs a TIdSSLIOHandlerSocketBase "
+    u"class for the server role (such as TIdSSLIOHandlerSocketOpenSSL) through OnCreateTLSIOHandler or "
+    u"the default TLS handler factory.";
+inline constexpr char16_t RSHTTPServerBindingsLocked[] = u"Cannot change the bindings of an active server.";
+inline constexpr char16_t RSHTTPServerInvalidStatus[] = u"The request handler set no valid status code (%d).";
+inline constexpr char16_t RSHTTPServerHandlerFailed[] = u"The request handler failed.";
 
 }  // namespace vyn

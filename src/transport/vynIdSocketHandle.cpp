@@ -212,6 +212,11 @@ void TIdSocketHandle::DropMulticastMembership(const String& AGroupIP) {
   Stack().DropMulticastMembership(FHandle, AGroupIP, FIP, FIPVersion);
 }
 
+void TIdSocketHandle::Shutdown(int32_t AHow) {
+  std::lock_guard<std::mutex> lock(FConnectionHandle);
+  if (FHandleAllocated) Stack().WSShutdown(FHandle, AHow);
+}
+
 void TIdSocketHandle::Listen(int32_t AQueueCount) { Stack().Listen(FHandle, AQueueCount); }
 
 void TIdSocketHandle::Accept(TIdStackSocketHandle AListener) {

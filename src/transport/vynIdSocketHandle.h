@@ -34,6 +34,12 @@ public:
   void Connect();
   // Closes the socket (with this handle's LingerState) when there is one.
   virtual void CloseSocket();
+  // Shuts down one or both directions (Id_SD_...) of the socket when there is one;
+  // never raises. Safe from another thread while the owning thread is blocked in a
+  // receive, send or accept on it, which then wakes with the end of stream or an
+  // error: the lock that CloseSocket takes keeps the descriptor from being closed and
+  // its number reused in between.
+  void Shutdown(int32_t AHow);
 
   int32_t Receive(TIdBytes& VBuffer);
   int32_t Send(const TIdBytes& ABuffer, int32_t AOffset = 0, int32_t ASize = -1);

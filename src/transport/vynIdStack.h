@@ -44,6 +44,10 @@ inline constexpr int32_t Id_SO_BROADCAST = 6;
 inline constexpr int32_t Id_SO_SNDBUF = 7;
 inline constexpr int32_t Id_SO_RCVBUF = 8;
 inline constexpr int32_t Id_SO_KEEPALIVE = 9;
+// Receive and send time-outs, given in milliseconds (0: none), as Windows Sockets takes
+// them; the platform class converts.
+inline constexpr int32_t Id_SO_RCVTIMEO = 20;
+inline constexpr int32_t Id_SO_SNDTIMEO = 21;
 inline constexpr int32_t Id_TCP_NODELAY = 1;
 inline constexpr int32_t Id_IP_TTL = 2;
 inline constexpr int32_t Id_IPV6_UNICAST_HOPS = 16;

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <idn2.h>
@@ -29,6 +30,7 @@ static_assert(Id_IPPROTO_IP == IPPROTO_IP && Id_IPPROTO_TCP == IPPROTO_TCP && Id
 static_assert(Id_SOL_SOCKET == SOL_SOCKET && Id_SO_REUSEADDR == SO_REUSEADDR && Id_SO_TYPE == SO_TYPE &&
               Id_SO_ERROR == SO_ERROR && Id_SO_BROADCAST == SO_BROADCAST && Id_SO_SNDBUF == SO_SNDBUF &&
               Id_SO_RCVBUF == SO_RCVBUF && Id_SO_KEEPALIVE == SO_KEEPALIVE);
+static_assert(Id_SO_RCVTIMEO == SO_RCVTIMEO && Id_SO_SNDTIMEO == SO_SNDTIMEO);
 static_assert(Id_TCP_NODELAY == TCP_NODELAY && Id_IP_TTL == IP_TTL && Id_IPV6_UNICAST_HOPS == IPV6_UNICAST_HOPS);
 static_assert(Id_SD_Recv == SHUT_RD && Id_SD_Send == SHUT_WR && Id_SD_Both == SHUT_RDWR);
 static_assert(Id_FIONREAD == FIONREAD && Id_FIONBIO == FIONBIO);
@@ -395,6 +397,12 @@ int32_t TIdStackLinux::GetSocketOption(TIdStackSocketHandle ASocket, int32_t ALe
 
 void TIdStackLinux::SetSocketOption(TIdStackSocketHandle ASocket, int32_t ALevel, int32_t AOptName,
                                     int32_t AOptVal) {
+  if (ALevel == SOL_SOCKET && (AOptName == SO_RCVTIMEO || AOptName == SO_SNDTIMEO)) {
+    const int32_t ms = AOptVal < 0 ? 0 : AOptVal;
+    timeval t{ms / 1000, (ms % 1000) * 1000};
+    if (::setsockopt(Fd(ASocket), ALevel, AOptName, &t, sizeof t) < 0) RaiseErrno(*this);
+    return;
+  }
   int value = AOptVal;
   if (::setsockopt(Fd(ASocket), ALevel, AOptName, &value, sizeof value) < 0) RaiseErrno(*this);
 }

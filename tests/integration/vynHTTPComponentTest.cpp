@@ -9,7 +9,10 @@
 #include "vynHTTP.h"
 #include "vynHTTP_JWT_Client.h"
 #include "vynHTTP_OAuth2_Client.h"
+#include "vynIdSSLOpenSSL.h"
+#include "vynOpenSSLPeer.h"
 #include "vynScriptedPeer.h"
+#include "vynWSHTTPServer.h"
 
 namespace vyn {
 namespace {
@@ -316,6 +319,57 @@ TEST(HTTPComponent, SocksProxyWithoutUserNeedsNoAuthentication) {
   EXPECT_EQ(socks->Authentication(), saNoAuthentication);
   EXPECT_EQ(socks->Version(), svSocks5);
   EXPECT_EQ(socks->Port(), 1080);
+}
+
+// A listener on 127.0.0.1 answering every GET with its document; over TLS with the
+// test server certificate when ATLS.
+class TEchoServer {
+public:
+  explicit TEchoServer(bool ATLS) {
+    const test::TTestCertificates& certs = test::TTestCertificates::Get();
+    FServer.SetSSL(ATLS);
+    FServer.SSLOptions()->SetCertFile(FromUtf8(certs.ServerCert));
+    FServer.SSLOptions()->SetKeyFile(FromUtf8(certs.ServerKey));
+    FServer.OnCommandGet = [](TIdContext*, TIdHTTPRequestInfo* ARequest, TIdHTTPResponseInfo* AResponse) {
+      AResponse->SetContentText(ARequest->Document());
+    };
+    FServer.Bindings().Add(u"127.0.0.1", 0);
+    FServer.SetActive(true);
+  }
+  String URL(const char* AScheme, const char* AHost = "127.0.0.1") {
+    return FromUtf8(std::string(AScheme) + "://" + AHost + ":" + std::to_string(FServer.Bindings().Items(0)->Port()));
+  }
+
+private:
+  TvynWSHTTPServer FServer;
+};
+
+TEST(HTTPComponent, TLSHandlerIsKeptForHttpsFreedByHttpAndMadeAgainFromTheCurrentOptions) {
+  ASSERT_TRUE(test::TTestCertificates::Get().Ok);
+  TEchoServer tls(true), plain(false);
+  TvynHTTP1Client client;
+  EXPECT_EQ(client.Get(tls.URL("https") + u"/one"), u"/one");
+  TIdIOHandler* first = client.IOHandler();
+  ASSERT_NE(dynamic_cast<TIdSSLIOHandlerSocketOpenSSL*>(first), nullptr);
+  EXPECT_EQ(client.Get(tls.URL("HTTPS") + u"/two"), u"/two");  // any case takes the TLS path
+  EXPECT_EQ(client.IOHandler(), first);
+
+  EXPECT_EQ(client.Get(plain.URL("http") + u"/three"), u"/three");
+  EXPECT_EQ(dynamic_cast<TIdSSLIOHandlerSocketBase*>(client.IOHandler()), nullptr);
+
+  // The next TLS handler is made from the options as they are now: verification
+  // against the test CA passes for localhost, and against another CA fails.
+  client.TLSOptions()->SetVerifyCertificate(true);
+  client.TLSOptions()->SetRootCertFile(FromUtf8(test::TTestCertificates::Get().CACert));
+  EXPECT_EQ(client.Get(tls.URL("https", "localhost") + u"/four"), u"/four");
+  auto* second = dynamic_cast<TIdSSLIOHandlerSocketOpenSSL*>(client.IOHandler());
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->SSLOptions()->VerifyMode(), TIdSSLVerifyModeSet{sslvrfPeer});
+
+  TvynHTTP1Client strict;
+  strict.TLSOptions()->SetVerifyCertificate(true);
+  strict.TLSOptions()->SetRootCertFile(FromUtf8(test::TTestCertificates::Get().OtherCACert));
+  EXPECT_THROW(strict.Get(tls.URL("https", "localhost") + u"/five"), EIdOSSLConnectError);
 }
 
 }  // namespace

@@ -167,4 +167,15 @@ uint16_t FindFreePortRange(int ACount) {
   throw std::runtime_error("no free port range found on 127.0.0.1");
 }
 
+TFd ConnectLoopback(uint16_t APort) {
+  TFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd) return fd;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(APort);
+  if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) return TFd();
+  return fd;
+}
+
 }  // namespace vyn::test

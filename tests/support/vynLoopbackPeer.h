@@ -86,4 +86,7 @@ TFd BindLoopbackPort(uint16_t APort);
 // 127.0.0.1 when checked, searched from a start that differs between processes.
 uint16_t FindFreePortRange(int ACount);
 
+// A TCP connection to 127.0.0.1:APort (blocking connect); an empty TFd on failure.
+TFd ConnectLoopback(uint16_t APort);
+
 }  // namespace vyn::test

@@ -742,3 +742,112 @@ TEST(HTTPCompression, HTTPDeflateChecksTheZlibHeader) {
 
 }  // namespace
 }  // namespace vyn
+
+namespace vyn {
+namespace {
+
+TEST(HTTPMultipartPost, FormGoesOutWithItsBoundary) {
+  TExchange x;
+  x.Answer("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+  TIdMultiPartFormDataStream form;
+  form.AddFormField(u"na\"me", u"\u00e9");
+  TStringStream file(u"X\r\nY");
+  form.AddFile(u"f", u"a.txt", u"text/plain", file);
+  const std::string b = Text(form.Boundary());
+  const std::string body = "--" + b + "\r\nContent-Disposition: form-data; name=\"na%22me\"\r\n"
+                           "Content-Type: text/plain; charset=utf-8\r\n\r\n\xC3\xA9\r\n"
+                           "--" + b + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a.txt\"\r\n"
+                           "Content-Type: text/plain\r\n\r\nX\r\nY\r\n--" + b + "--\r\n";
+  x.http.Post(u"http://h.test/up", &form);
+  const std::string sent = x.Sent();
+  EXPECT_NE(sent.find("\r\nContent-Type: multipart/form-data; boundary=" + b + "\r\n"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos) << sent;
+  EXPECT_EQ(sent.substr(sent.size() - body.size()), body);
+  EXPECT_THROW(x.http.Post(u"http://h.test/up", static_cast<TIdMultiPartFormDataStream*>(nullptr)), EIdException);
+}
+
+}  // namespace
+}  // namespace vyn
+
+namespace vyn {
+namespace {
+
+// The redirect decision: which method and body the next request gets, and where the
+// call ends.
+TEST(HTTPRedirects, MethodAndBodyFollowTheStatus) {
+  const struct {
+    const char* Status;
+    bool Treat302Like303;
+    std::string Next;  // the second request up to its Host line
+  } cases[] = {
+      {"303 See Other", false, "GET /b HTTP/1.0\r\nConnection: keep-alive\r\n"},
+      {"307 Temporary Redirect", false, "POST /b HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 3\r\n"},
+      {"302 Found", false, "POST /b HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 3\r\n"},
+      {"302 Found", true, "GET /b HTTP/1.0\r\nConnection: keep-alive\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Status) + (c.Treat302Like303 ? " like 303" : ""));
+    TExchange x;
+    x.http.SetHandleRedirects(true);
+    if (c.Treat302Like303) x.http.SetHTTPOptions(x.http.HTTPOptions() + TIdHTTPOptions{hoTreat302Like303});
+    x.Answer(std::string("HTTP/1.1 ") + c.Status + "\r\nLocation: b\r\nContent-Length: 0\r\n\r\n");
+    x.Answer("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    TStringStream source(u"abc");
+    EXPECT_EQ(x.http.Post(u"http://h.test/a", &source), u"ok");
+    const std::string sent = x.Sent();
+    const std::string second = sent.substr(sent.find("\r\n\r\nabc") + 7);
+    EXPECT_EQ(second.substr(0, second.find("Host:")), c.Next);
+    const bool resent = c.Next.find("Content-Length: 3") != std::string::npos;
+    EXPECT_EQ(second.substr(second.size() - 3) == "abc", resent);
+  }
+}
+
+TEST(HTTPRedirects, TheLimitOrAHandlerEndsTheCallWithTheRedirect) {
+  TExchange x;
+  x.http.SetHandleRedirects(true);
+  x.http.SetRedirectMaximum(3);
+  for (int i = 0; i < 3; ++i) x.Answer("HTTP/1.1 301 Moved\r\nLocation: /loop\r\nContent-Length: 1\r\n\r\nx");
+  TMemoryStream body;
+  x.http.Get(u"http://h.test/", &body);
+  EXPECT_EQ(x.http.RedirectCount(), 3);
+  EXPECT_EQ(x.http.ResponseCode(), 301);
+  EXPECT_EQ(x.http.Response().Location(), u"/loop");
+  EXPECT_EQ(body.Size(), 0);
+  EXPECT_EQ(x.io.Sends().size(), 3u);
+
+  TExchange y;
+  String seen;
+  y.http.OnRedirect = [&](TObject*, String& dest, int& NumRedirect, bool& Handled, String& VMethod) {
+    seen = dest + u" " + VMethod + u" " + IntToStr(NumRedirect);
+    Handled = true;
+  };
+  y.Answer("HTTP/1.1 302 Found\r\nLocation: /there\r\nContent-Length: 4\r\n\r\nbody");
+  TMemoryStream none;
+  y.http.Get(u"http://h.test/", &none);
+  EXPECT_EQ(seen, u"/there GET 1");
+  EXPECT_EQ(none.Size(), 0);
+  EXPECT_EQ(y.io.Pending(), 0);
+}
+
+}  // namespace
+}  // namespace vyn
+
+namespace vyn {
+namespace {
+
+TEST(HTTPBodyFraming, AnnouncedLengthIsNotTrustedForMemory) {
+  // An error answer is collected in memory: a length far beyond what comes must not
+  // be reserved up front.
+  TExchange x;
+  x.Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 100000000000\r\n\r\nabc");
+  x.io.ClosePeer();
+  try {
+    x.http.Get(u"http://h.test/");
+    ADD_FAILURE() << "no error";
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_EQ(e.ErrorMessage(), u"abc");
+  }
+}
+
+}  // namespace
+}  // namespace vyn

@@ -285,6 +285,16 @@ TEST(IOHandlerReadStream, CountedSizePrefixedAndUntilClose) {
     EXPECT_EQ(s.Text(), "abcd");  // no room left for the bytes that never came
   }
   {
+    // A count the peer does not keep is not reserved up front.
+    TOpenHandler h;
+    h.AddSegment("abc");
+    h.ClosePeer();
+    TRecordingStream s;
+    EXPECT_THROW(h.ReadStream(&s, int64_t(1) << 40), EIdConnClosedGracefully);
+    EXPECT_EQ(s.Text(), "abc");
+    EXPECT_EQ(s.Size(), 3);
+  }
+  {
     // One stream write per receive (plus one for what was buffered before).
     TOpenHandler h;
     h.AddSegments({"head", "one", "two", "three"});
