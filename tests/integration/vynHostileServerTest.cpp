@@ -28,7 +28,8 @@ constexpr int64_t kMostMillis = 3000;
 // How much the peak resident memory may grow during one case.
 constexpr int64_t kMostGrowth = 64ll << 20;
 
-const std::string ChunkedHead = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n\r\n";
+const std::string ChunkedHead =
+    "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n\r\n";
 
 // Every byte value in order, ASize bytes; without line feeds when ANoLineFeed.
 std::string BinaryGarbage(size_t ASize, bool ANoLineFeed) {
@@ -212,11 +213,15 @@ std::vector<TCase> Cases() {
        [](P& p) { p.WriteRepeated("HTTP/1.1 100 Continue\r\n\r\n", 100).Pause(3000); }, TimedOut},
       {"a plain port answering a TLS ServerHello", [](P& p) { p.Write(TLSServerHello()).Pause(3000); }, TimedOut},
       {"a plain port answering a TLS alert and closing", [](P& p) { p.Write(TLSAlert).Close(); }, ClosedGracefully},
-      // TO BE FILLED WHEN THE OPENSSL HANDLER IS IN: a TLS port answering plain text. The
-      // peer answers the ClientHello at once in clear text; the row is
-      //   {"a TLS port answering plain text",
-      //    [](P& p) { p.Write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n").Close(); },
-      //    Ends(<the handshake error class>, <its message>), false, "https"},
+      // A TLS port answering plain text: the peer answers the ClientHello at once.
+      {"a TLS port answering plain text",
+       [](P& p) { p.Write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n").Close(); },
+       Ends(u"EIdOSSLConnectError", u"Error connecting with SSL.\r\nerror:0A00010B:SSL routines::wrong version number"),
+       false, "https"},
+      {"a TLS port closing in the handshake", [](P& p) { p.Close(); },
+       Ends(u"EIdOSSLConnectError",
+            u"Error connecting with SSL.\r\nerror:0A000126:SSL routines::unexpected eof while reading"),
+       false, "https"},
   };
 }
 
