@@ -218,6 +218,7 @@ std::vector<TCase> Cases() {
        [](P& p) { p.Write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n").Close(); },
        Ends(u"EIdOSSLConnectError", u"Error connecting with SSL.\r\nerror:0A00010B:SSL routines::wrong version number"),
        false, "https"},
+      {"a TLS port resetting in the handshake", [](P& p) { p.Reset(); }, ResetAfter(""), false, "https"},
       {"a TLS port closing in the handshake", [](P& p) { p.Close(); },
        Ends(u"EIdOSSLConnectError",
             u"Error connecting with SSL.\r\nerror:0A000126:SSL routines::unexpected eof while reading"),
