@@ -12,6 +12,11 @@ String MergePath(StringView ABasePath, StringView APath, StringView ADelimiter) 
   work += APath;
 
   const size_t d = ADelimiter.size();
+  // A ".." kept because there was nothing to take back is not taken back by the next.
+  const String keptParent = u".." + String(ADelimiter);
+  const auto endsWithKeptParent = [&](const String& AOut) {
+    return AOut == keptParent || AOut.ends_with(String(ADelimiter) + keptParent);
+  };
   String out;
   out.reserve(work.size());
   size_t i = 0;
@@ -27,7 +32,7 @@ String MergePath(StringView ABasePath, StringView APath, StringView ADelimiter) 
     // Only a whole ".." segment goes up: "..foo" and "..." are names like any other.
     // At the root it stays there; with nothing left to take back it is kept.
     if (rest.starts_with(u"..") && !out.empty() && out.ends_with(ADelimiter) &&
-        (rest.size() == 2 || rest.substr(2).starts_with(ADelimiter))) {
+        (rest.size() == 2 || rest.substr(2).starts_with(ADelimiter)) && !endsWithKeptParent(out)) {
       if (out != ADelimiter) {
         out.erase(out.size() - d);
         while (!out.empty() && !out.ends_with(ADelimiter)) out.pop_back();

@@ -1,5 +1,7 @@
 #include "vynIdSSL.h"
 
+#include <mutex>
+
 namespace vyn {
 
 // Defined by the OpenSSL handler's unit. Referring to it here links that unit, and so
@@ -19,6 +21,29 @@ int TIdSSLIOHandlerSocketBase::ReadDataFromSource(TIdBytes& VBuffer) {
 int TIdSSLIOHandlerSocketBase::WriteDataToTarget(const TIdBytes& ABuffer, int AOffset, int ALength) {
   return fPassThrough ? TIdIOHandlerStack::WriteDataToTarget(ABuffer, AOffset, ALength)
                       : SendEncrypted(ABuffer, AOffset, ALength);
+}
+
+namespace {
+struct TSSLRegistryState {
+  std::mutex Lock;
+  std::vector<TIdSSLRegEntry> Entries;
+};
+TSSLRegistryState& SSLRegistry() {
+  static TSSLRegistryState state;
+  return state;
+}
+}  // namespace
+
+void TIdSSLRegistry::Add(const TIdSSLRegEntry& AEntry) {
+  auto& r = SSLRegistry();
+  std::lock_guard<std::mutex> guard(r.Lock);
+  r.Entries.push_back(AEntry);
+}
+
+std::vector<TIdSSLRegEntry> TIdSSLRegistry::Entries() {
+  auto& r = SSLRegistry();
+  std::lock_guard<std::mutex> guard(r.Lock);
+  return r.Entries;
 }
 
 }  // namespace vyn

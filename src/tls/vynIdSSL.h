@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "vynIdIOHandlerStack.h"
 
@@ -39,6 +40,25 @@ private:
   bool fPassThrough = true;
   bool fIsPeer = false;
   String FURIToCheck;
+};
+
+// One TLS implementation as the TLS registry lists it: what it is and its handler
+// classes. The texts are informational only.
+struct TIdSSLRegEntry {
+  String ProductName;
+  String Vendor;
+  String LegalNotice;
+  String Description;
+  String URL;
+  TIdIOHandlerClass ClientHandler;
+  TIdIOHandlerClass ServerHandler;
+};
+
+// The TLS implementations linked into the program (process-wide).
+class TIdSSLRegistry {
+public:
+  static void Add(const TIdSSLRegEntry& AEntry);
+  static std::vector<TIdSSLRegEntry> Entries();
 };
 
 }  // namespace vyn

@@ -56,27 +56,23 @@ constexpr int kFuncSetTmpDH = 213;
 constexpr int kFuncUseCertificateChainFile = 220;
 
 // Writes to a peer that has gone raise SIGPIPE inside the library's socket writes;
-// the signal is held back for this thread while a session call runs, and a SIGPIPE
-// that the call itself caused is taken off again before the mask is restored.
+// the signal is held back for this thread while a session call runs. A write that
+// fails with EPIPE has left it pending, and it is taken off again before the mask is
+// restored. When the thread holds the signal back already, nothing changes.
 class TSigPipeGuard {
 public:
   TSigPipeGuard() {
     sigemptyset(&FPipe);
     sigaddset(&FPipe, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    FWasPending = sigismember(&pending, SIGPIPE) == 1;
     pthread_sigmask(SIG_BLOCK, &FPipe, &FOld);
+    FWasBlocked = sigismember(&FOld, SIGPIPE) == 1;
   }
   ~TSigPipeGuard() {
+    if (FWasBlocked) return;
     const int saved = errno;
-    if (!FWasPending) {
-      sigset_t pending;
-      sigpending(&pending);
-      if (sigismember(&pending, SIGPIPE) == 1) {
-        timespec zero{0, 0};
-        sigtimedwait(&FPipe, nullptr, &zero);
-      }
+    if (saved == EPIPE) {
+      timespec zero{0, 0};
+      sigtimedwait(&FPipe, nullptr, &zero);
     }
     pthread_sigmask(SIG_SETMASK, &FOld, nullptr);
     errno = saved;
@@ -87,7 +83,7 @@ public:
 private:
   sigset_t FPipe;
   sigset_t FOld;
-  bool FWasPending = false;
+  bool FWasBlocked = false;
 };
 
 // The library did its own socket calls: its errno becomes the stack's last socket
@@ -1039,7 +1035,11 @@ namespace {
 // Registered when the library starts, so that an engine asking the registry for a TLS
 // handler gets this one.
 const bool GOpenSSLHandlerRegistered = [] {
-  TIdIOHandler::RegisterIOHandler(TIdIOHandlerClass::Of<TIdSSLIOHandlerSocketOpenSSL>());
+  const TIdIOHandlerClass handler = TIdIOHandlerClass::Of<TIdSSLIOHandlerSocketOpenSSL>();
+  TIdIOHandler::RegisterIOHandler(handler);
+  TIdSSLRegistry::Add({u"OpenSSL", u"The OpenSSL Project", u"Apache License 2.0",
+                       u"TLS client and server sessions through the OpenSSL libraries, loaded at run time",
+                       u"https://www.openssl.org/", handler, handler});
   return true;
 }();
 }  // namespace

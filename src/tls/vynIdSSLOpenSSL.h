@@ -2,28 +2,41 @@
 // session, the I/O handler for both roles, and the certificate information objects.
 //
 // Client role. The HTTP client component creates one handler and sets PassThrough
-// false, SSLOptions (Method or SSLVersions, Mode sslmClient, RootCertFile, CertFile,
-// KeyFile, VerifyMode), ALPNProtocols and OnGetPassword; the engine sets URIToCheck
-// (the SNI and certificate host name) and PassThrough per connection. Connecting runs
-// the proxy negotiation in clear text, then the handshake. SetPassThrough(false) on an
-// open connection starts TLS there (after a plain CONNECT or STARTTLS exchange).
+// false, SSLOptions and the rest from its TLS options:
+//   Version tls1_0/tls1_1/tls1_2/tls1_3 -> SSLOptions->SetMethod(sslvTLSv1/_1/_2/_3),
+//   tlsUndefined -> SSLOptions->SetSSLVersions({sslvTLSv1, sslvTLSv1_1, sslvTLSv1_2,
+//   sslvTLSv1_3}) (TLS 1.2 or 1.3 is then negotiated); SSLOptions->SetMode(sslmClient);
+//   RootCertFile, CertFile (PEM chain, or .p12/.pfx), KeyFile -> the same-named options;
+//   VerifyCertificate -> SetVerifyMode({sslvrfPeer}) (the chain and the host name of
+//   URIToCheck are then checked) or {}; ALPNProtocols -> SetALPNProtocols;
+//   Password -> OnGetPassword; OpenSSL_Options.APIVersion -> OpenSSLAPIVersion and
+//   LibPath/LibPathCustom -> SetSSLLibPath(ProgramFolder() or the folder) (binding).
+// The engine sets URIToCheck (the SNI and certificate host name) and PassThrough per
+// connection. Connecting runs the proxy negotiation in clear text, then the handshake.
+// SetPassThrough(false) on an open connection starts TLS there (after a plain CONNECT
+// or STARTTLS exchange); SetPassThrough(true) closes TLS and goes on in clear text.
 //
 // Server role, on an accepted socket:
 //
 //   TIdSSLIOHandlerSocketOpenSSL h;
 //   h.SSLOptions()->SetMode(sslmServer);
+//   h.SSLOptions()->SetSSLVersions({sslvTLSv1_2, sslvTLSv1_3});
 //   h.SSLOptions()->SetCertFile(u"server.pem");   // PEM chain, or .p12/.pfx
 //   h.SSLOptions()->SetKeyFile(u"server.key");    // PEM key, or the same .p12/.pfx
+//   h.OnGetPassword = ...;                        // for an encrypted key or PKCS#12
 //   // optional: RootCertFile + VerifyMode {sslvrfPeer, sslvrfFailIfNoPeerCert} to ask
-//   // for client certificates; ALPNProtocols + OnALPNSelect to choose a protocol
+//   // for client certificates; OnALPNSelect to choose among the client's protocols
 //   h.SetPassThrough(false);
-//   h.AcceptConnection(listener);  // accepts on the listening socket, then handshakes
+//   h.Open();                                     // a socket handle, nothing connected
+//   h.Binding()->Accept(listener);                // on the accepting thread: quick
+//   h.AfterAccept();                              // on the connection's thread: handshake
 //
-// AcceptConnection is Open, Binding()->Accept(listener) and AfterAccept; a listener
-// that accepts into the handler's binding itself calls AfterAccept, which sets IsPeer,
-// builds the server context and runs the handshake, and closes the handler and raises
-// (EIdOSSLAcceptError, ...) when it fails. Afterwards the handler reads and writes
-// decrypted data like any I/O handler.
+// AcceptConnection(listener) does the last three in one call. AfterAccept sets IsPeer,
+// builds the server context and runs the handshake; when it fails it closes the
+// handler and raises (EIdOSSLAcceptError, EIdOSSLLoadingCertError, ...). Afterwards the
+// handler reads and writes decrypted data like any I/O handler; Close sends the TLS
+// close and closes the socket. With PassThrough left true, AfterAccept only prepares
+// the context, and SetPassThrough(false) later runs the handshake (STARTTLS).
 //
 // Reading hands out what one SSL_read yields (one TLS record, at most RecvBufferSize
 // bytes) as soon as it is decrypted; nothing waits for more.

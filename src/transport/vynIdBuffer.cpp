@@ -81,7 +81,7 @@ uint8_t* TIdBuffer::PrepareAppend(int ACount) {
     SetStorageLength(ACount);
   } else {
     CompactHead(false);
-    if (FCapacity - FSize < ACount) SetStorageLength(FSize + ACount + FGrowthFactor);
+    if (FCapacity - FSize < ACount) SetStorageLength(FSize + ACount + Slack());
   }
   return FBytes.get() + FHeadIndex + FSize;
 }
@@ -99,7 +99,7 @@ void TIdBuffer::Insert(const uint8_t* ABytes, int ACount, int ADestIndex) {
   }
   CheckTooMuch(ACount);
   CompactHead(false);
-  if (FCapacity - FSize < ACount) SetStorageLength(FSize + ACount + FGrowthFactor);
+  if (FCapacity - FSize < ACount) SetStorageLength(FSize + ACount + Slack());
   uint8_t* base = FBytes.get();
   std::copy_backward(base + at, base + FSize, base + FSize + ACount);
   std::copy_n(ABytes, ACount, base + at);
@@ -287,7 +287,7 @@ void TIdBuffer::CompactHead(bool ACanShrink) {
   uint8_t* base = FBytes.get();
   std::copy(base + FHeadIndex, base + FHeadIndex + FSize, base);
   FHeadIndex = 0;
-  if (ACanShrink && FCapacity - FSize > FGrowthFactor) SetStorageLength(FSize + FGrowthFactor);
+  if (ACanShrink && FCapacity - FSize > Slack()) SetStorageLength(FSize + Slack());
 }
 
 }  // namespace vyn

@@ -4,6 +4,7 @@
 // GrowthFactor bytes or an append needs the room.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -83,6 +84,9 @@ public:
 
 private:
   const uint8_t* Head() const { return FBytes.get() + FHeadIndex; }
+  // The growth factor as room: a negative one adds none (and so never shrinks the
+  // storage below the unread bytes).
+  int Slack() const { return std::max(FGrowthFactor, 0); }
   void Append(const uint8_t* ABytes, int ACount);
   void Insert(const uint8_t* ABytes, int ACount, int ADestIndex);
   void CheckTooMuch(int ACount) const;

@@ -51,6 +51,11 @@ bool ReadNumber(StringView AText, int ABase, uint64_t AMax, uint64_t& VValue) {
 // The groups of an IPv6 text, the last two marked as an IPv4 tail when there is one.
 bool ParseGroups(StringView AAddr, TIdIPv6Address& VGroups, bool& VHasTail) {
   if (AAddr.empty()) return false;
+  // The "0" put before a leading "::" (or after a trailing one) is one of the zero
+  // groups that "::" stands for, so there "::" may stand for that one group alone and
+  // the text holds one colon more than elsewhere ('::2:3:4:5:6:7:8', '1:2:3:4:5:6:7::').
+  const size_t padded = (AAddr.starts_with(u"::") ? 1 : 0) + (AAddr.ends_with(u"::") ? 1 : 0);
+  const int extraColon = padded > 0 ? 1 : 0;
   String s;
   if (AAddr.front() == u':') s = u"0";
   s.append(AAddr);
@@ -72,12 +77,12 @@ bool ParseGroups(StringView AAddr, TIdIPv6Address& VGroups, bool& VHasTail) {
       return false;
     }
   }
-  if (colons > 7 || dots > 3) return false;
+  if (colons > 7 + extraColon || dots > 3) return false;
   if (dots != 0 && dots != 3) return false;
   if (dots == 0) {
     if (colons < 2) return false;
   } else {
-    if (colons < 2 || colons > 6 || lastColon > firstDot) return false;
+    if (colons < 2 || colons > 6 + extraColon || lastColon > firstDot) return false;
   }
 
   std::vector<StringView> pieces = SplitAt(s, u':');
@@ -104,7 +109,7 @@ bool ParseGroups(StringView AAddr, TIdIPv6Address& VGroups, bool& VHasTail) {
   }
   if (empties > 1) return false;
   // "::" stands for at least one zero group; without it the groups must all be there.
-  if (empties == 0 ? pieces.size() != need : pieces.size() - 1 >= need) return false;
+  if (empties == 0 ? pieces.size() != need : pieces.size() - 1 >= need + padded) return false;
 
   TIdIPv6Address g{};
   size_t out = 0;

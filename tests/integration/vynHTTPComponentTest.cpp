@@ -330,6 +330,7 @@ public:
     FServer.SetSSL(ATLS);
     FServer.SSLOptions()->SetCertFile(FromUtf8(certs.ServerCert));
     FServer.SSLOptions()->SetKeyFile(FromUtf8(certs.ServerKey));
+    FServer.SSLOptions()->SetPort(0);  // the binding's port 0 stands for this one: any free port
     FServer.OnCommandGet = [](TIdContext*, TIdHTTPRequestInfo* ARequest, TIdHTTPResponseInfo* AResponse) {
       AResponse->SetContentText(ARequest->Document());
     };

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/time.h>
+
 #include <atomic>
 #include <thread>
 
@@ -41,9 +44,20 @@ TEST(OpenSSLClient, HandshakeVerifiedAndDataBothWays) {
   h->SSLOptions()->SetRootCertFile(FromUtf8(c.CACert));
   h->SSLOptions()->SetVerifyMode({sslvrfPeer});
   h->SetURIToCheck(Localhost(server.Port()));
-  std::vector<String> status;
+  std::vector<String> status, types;
   h->OnStatusInfo = [&](const String& AMsg) { status.push_back(AMsg); };
+  h->OnStatusInfoEx = [&](TObject* ASender, const SSL*, int32_t, int32_t, const String& AType, const String&) {
+    EXPECT_EQ(ASender, h.get());
+    if (std::find(types.begin(), types.end(), AType) == types.end()) types.push_back(AType);
+  };
   h->Open();
+  for (const char16_t* t : {u"Handshake Start", u"Connect Loop", u"Handshake Done", u"Connect Exit"})
+    EXPECT_NE(std::find(types.begin(), types.end(), String(t)), types.end()) << ToUtf8(t);
+  // A blocked TLS read ends after the read time-out.
+  timeval t{};
+  socklen_t len = sizeof t;
+  ASSERT_EQ(getsockopt(static_cast<int>(h->Binding()->Handle()), SOL_SOCKET, SO_RCVTIMEO, &t, &len), 0);
+  EXPECT_EQ(t.tv_sec, 5);
 
   // SNI: the host of URIToCheck, without the port.
   EXPECT_TRUE(server.Process().WaitForOutput("Hostname in TLS extension: \"localhost\""));
@@ -146,6 +160,31 @@ TEST(OpenSSLClient, VerificationFailuresAndTheHostCheck) {
   ASSERT_FALSE(asked.empty());
   EXPECT_EQ(asked.front(), std::make_pair(0, 20));  // unable to get the local issuer
   EXPECT_EQ(subject, u"/O=vyn/CN=localhost");
+}
+
+TEST(OpenSSLClient, VerificationHandlersOfTwoConnectionsNeverOverlap) {
+  TOpenSSLServer first, second;
+  ASSERT_TRUE(first.Ready() && second.Ready());
+  std::atomic<int> inside{0}, most{0}, calls{0};
+  auto connect = [&](uint16_t APort) {
+    auto h = Client(APort);
+    h->SSLOptions()->SetVerifyMode({sslvrfPeer});
+    h->OnVerifyPeer = [&](TIdX509*, bool, int32_t, int32_t) {
+      const int now = ++inside;
+      most = std::max(most.load(), now);
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      --inside;
+      ++calls;
+      return true;
+    };
+    EXPECT_NO_THROW(h->Open());
+  };
+  std::thread a(connect, first.Port());
+  std::thread b(connect, second.Port());
+  a.join();
+  b.join();
+  EXPECT_GE(calls.load(), 2);
+  EXPECT_EQ(most.load(), 1);
 }
 
 TEST(OpenSSLClient, ALPN) {
@@ -312,6 +351,36 @@ TEST(OpenSSLServer, AFailedHandshakeClosesTheAcceptingHandler) {
   EXPECT_TRUE(closed);
 }
 
+TEST(OpenSSLServer, WritingToAPeerThatHasGoneIsAnErrorNotASignal) {
+  const TTestCertificates& c = TTestCertificates::Get();
+  TListener listener;
+  std::thread server([&] {
+    TIdSSLIOHandlerSocketOpenSSL s;
+    s.SSLOptions()->SetMode(sslmServer);
+    s.SSLOptions()->SetSSLVersions(kTLSVersions);
+    s.SSLOptions()->SetCertFile(FromUtf8(c.ServerCert));
+    s.SSLOptions()->SetKeyFile(FromUtf8(c.ServerKey));
+    s.SetPassThrough(false);
+    s.SetLingerState(0);  // the close resets the connection
+    EXPECT_NO_THROW(s.AcceptConnection(listener.Socket.Handle()));
+    s.Close();
+  });
+  auto h = Client(listener.Port());
+  h->Open();
+  server.join();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const TIdBytes block(65536, 'x');
+  bool failed = false;
+  for (int i = 0; i < 100 && !failed; ++i) {
+    try {
+      h->Write(block);
+    } catch (const Exception&) {
+      failed = true;
+    }
+  }
+  EXPECT_TRUE(failed);
+}
+
 TEST(OpenSSLServer, TLSStartsOnAnOpenPlainConnection) {
   const TTestCertificates& c = TTestCertificates::Get();
   TListener listener;
@@ -331,6 +400,8 @@ TEST(OpenSSLServer, TLSStartsOnAnOpenPlainConnection) {
         s.SetPassThrough(false);
         afterTLS = s.ReadLn();
         s.WriteLn(u"secret reply");
+        s.SetPassThrough(true);  // both ends close TLS and go on in clear text
+        if (s.ReadLn() == u"plain again") s.WriteLn(u"plain reply");
       }
     } catch (const std::exception& e) {
       serverError = e.what();
@@ -349,6 +420,9 @@ TEST(OpenSSLServer, TLSStartsOnAnOpenPlainConnection) {
     EXPECT_FALSE(h->GetSSLVersion().empty());
     h->WriteLn(u"secret request");
     EXPECT_EQ(h->ReadLn(), u"secret reply");
+    h->SetPassThrough(true);
+    h->WriteLn(u"plain again");
+    EXPECT_EQ(h->ReadLn(), u"plain reply");
   } catch (const std::exception& e) {
     ADD_FAILURE() << e.what();
   }

@@ -48,6 +48,10 @@ TEST(MergePath, ResolvesRelativePaths) {
       {u"a/", u"../b/", u"b/"},
       {u"a/b/", u"../../../c/", u"../c/"},
       {u"a/", u"..", u""},
+      // a kept ".." is not taken back by the next one
+      {u"", u"../../b", u"../../b"},
+      {u"a/", u"../../../b/", u"../../b/"},
+      {u"../", u"..", u"../.."},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(MergePath(c.Base, c.Path, u"/"), c.Out) << ToUtf8(c.Base) << " + " << ToUtf8(c.Path);

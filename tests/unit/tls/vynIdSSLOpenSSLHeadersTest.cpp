@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <chrono>
 #include <thread>
 
@@ -120,6 +121,7 @@ TEST_F(OpenSSLBinding, SecondNamesAndTheErrorStateRule) {
   ASSERT_TRUE(LoadSSLLibraries()) << ToUtf8(GetSSLLoadFailures());
   EXPECT_EQ(GetSSLEntry("OpenSSL_add_all_algorithms"),
             GetDynProc(GetSSLCryptoLibrary(), "OPENSSL_add_all_algorithms_noconf"));
+  EXPECT_TRUE(SSLHMACReturnsStatus());  // SSLeay reports a 1.0 library
   EXPECT_EQ(ERR_remove_thread_state, nullptr);
   EXPECT_NE(ERR_remove_state, nullptr);
   UnloadSSLLibraries();
@@ -128,6 +130,14 @@ TEST_F(OpenSSLBinding, SecondNamesAndTheErrorStateRule) {
   ASSERT_TRUE(LoadSSLLibraries()) << ToUtf8(GetSSLLoadFailures());
   EXPECT_NE(ERR_remove_thread_state, nullptr);
   EXPECT_EQ(ERR_remove_state, nullptr);
+  EXPECT_FALSE(SSLHMACReturnsStatus());  // no SSLeay
+}
+
+TEST_F(OpenSSLBinding, ProgramFolderIsTheExecutablesFolder) {
+  const String folder = ProgramFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), u'/');
+  EXPECT_TRUE(std::filesystem::exists(ToUtf8(folder) + "vyn_unit_tests"));
 }
 
 TEST_F(OpenSSLBinding, FailureReportQuotesItemsWithBlanksCommasQuotesOrControls) {

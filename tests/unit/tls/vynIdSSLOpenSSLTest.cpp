@@ -132,6 +132,22 @@ TEST(SSLContext, ProtocolBoundsAndSwitchesOfTheInstalledLibrary) {
   }
 }
 
+TEST(SSLContext, AnALPNListTheLibraryRefuses) {
+  // An empty entry leaves a zero length byte at the end, which the library refuses.
+  TIdSSLContext c;
+  c.SetMode(sslmClient);
+  c.ALPNProtocols()->Add(u"h2");
+  c.ALPNProtocols()->Add(u"");
+  try {
+    c.SetUpContext(sslCtxClient);
+    ADD_FAILURE();
+  } catch (const EIdOpenSSLError&) {
+    ADD_FAILURE() << "not the base class";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), u"Error Updating ALPN Protocols");
+  }
+}
+
 TEST(SSLContext, ACipherListTheLibraryRefuses) {
   TIdSSLContext c;
   c.SetMode(sslmClient);
@@ -316,7 +332,55 @@ TEST_F(SSLFiles, CertificateInformationAgreesWithTheOpensslCommand) {
   EXPECT_TRUE(subjectLine);
 }
 
+TEST_F(SSLFiles, ValidityDatesFrom2050OnHaveFourDigitYears) {
+  ASSERT_TRUE(C.Ok);
+  const std::string cert = C.Dir + "/long.pem";
+  ASSERT_EQ(test::RunProgram({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                              "-nodes", "-keyout", C.Dir + "/long.key", "-out", cert, "-days", "12000", "-subj",
+                              "/CN=long"}),
+            0);
+  ASSERT_TRUE(OpenSSLStartup());
+  std::string pem;
+  {
+    std::ifstream in(cert);
+    pem.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  TIdX509 x(PEM_read_bio_X509(bio, nullptr, nullptr, nullptr));
+  BIO_free(bio);
+  EXPECT_NEAR(x.notAfter() - x.notBefore(), 12000.0, 1.0 / 24);
+  int y, m, d;
+  DecodeDate(x.notAfter(), y, m, d);
+  EXPECT_GE(y, 2050);
+}
+
+TEST(SSLHandler, CloneCarriesOptionsAndAsksTheOriginal) {
+  TIdSSLIOHandlerSocketOpenSSL h;
+  h.SSLOptions()->SetSSLVersions({sslvTLSv1_2, sslvTLSv1_3});
+  h.SSLOptions()->SetRootCertFile(u"roots.pem");
+  h.OnGetPassword = [](String& APassword) { APassword = u"from the original"; };
+  bool verifyAsked = false;
+  h.OnVerifyPeer = [&](TIdX509*, bool, int32_t, int32_t) {
+    verifyAsked = true;
+    return false;
+  };
+  auto c = h.Clone();
+  auto* clone = static_cast<TIdSSLIOHandlerSocketOpenSSL*>(c.get());
+  EXPECT_EQ(clone->SSLOptions()->SSLVersions(), (TIdSSLVersions{sslvTLSv1_2, sslvTLSv1_3}));
+  EXPECT_EQ(clone->SSLOptions()->RootCertFile(), u"roots.pem");
+  EXPECT_EQ(clone->AskPassword(false), u"from the original");
+  EXPECT_FALSE(clone->ApprovePeer(nullptr, true, 0, 0));
+  EXPECT_TRUE(verifyAsked);
+  // Its session belongs to the original, whose TLS session it resumes.
+  ASSERT_NE(clone->SSLSocket(), nullptr);
+  EXPECT_EQ(clone->SSLSocket()->Parent(), &h);
+}
+
 TEST(SSLHandler, IsTheRegisteredTLSHandler) {
+  bool listed = false;
+  for (const TIdSSLRegEntry& e : TIdSSLRegistry::Entries())
+    listed |= e.ClientHandler == TIdIOHandlerClass::Of<TIdSSLIOHandlerSocketOpenSSL>();
+  EXPECT_TRUE(listed);
   auto h = TIdIOHandler::TryMakeIOHandler(TIdIOHandlerClass::Of<TIdSSLIOHandlerSocketBase>());
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(h->ClassName(), u"TIdSSLIOHandlerSocketOpenSSL");

@@ -42,6 +42,23 @@ TEST(Buffer, GrowthAndCompactionFollowTheGrowthFactor) {
   EXPECT_EQ(c.PeekByte(0), static_cast<uint8_t>(2049));
 }
 
+TEST(Buffer, NegativeGrowthFactorAddsNoSlack) {
+  TIdBuffer b(-100);
+  b.Write(Filled(10));
+  b.Write(Filled(5, 10));
+  EXPECT_EQ(b.Capacity(), 15);
+  b.Remove(3);  // compacts at once, without shrinking below what is unread
+  b.CompactHead(true);
+  b.Write(Filled(2, 15));
+  ASSERT_EQ(b.Size(), 14);
+  EXPECT_GE(b.Capacity(), b.Size());
+  TIdBytes out;
+  b.ExtractToBytes(out);
+  TIdBytes expected = Filled(17);
+  expected.erase(expected.begin(), expected.begin() + 3);
+  EXPECT_EQ(out, expected);
+}
+
 TEST(Buffer, RemoveBeyondSizeClearsAndReportsTheRequestedCount) {
   std::vector<int> reported;
   TIdBuffer b([&](TIdBuffer*, int n) { reported.push_back(n); });

@@ -32,7 +32,14 @@ TEST(CanonicalIPv6Text, WritesEveryGroupOrRefuses) {
       {u":::", u""},
       {u"1:2:3", u""},                // too few groups without "::"
       {u"1:2:3:4:5:6:7:8:9", u""},    // eight colons
-      {u"1:2:3:4:5:6:7::", u""},      // "::" standing for no group
+      {u"1:2:3:4::5:6:7:8", u""},     // "::" standing for no group
+      {u"0::1:2:3:4:5:6:7", u""},
+      // at either end "::" may stand for a single group
+      {u"1:2:3:4:5:6:7::", u"1:2:3:4:5:6:7:0"},
+      {u"::2:3:4:5:6:7:8", u"0:2:3:4:5:6:7:8"},
+      {u"::1:2:3:4:5:1.2.3.4", u"0:1:2:3:4:5:0102:0304"},
+      {u"::1:2:3:4:5:6:7:8", u""},
+      {u"1:2:3:4:5:6:7:8::", u""},
       {u"10000::", u""},              // group above FFFF
       {u"g::1", u""},
       {u"::1.2.3", u""},              // two dots
