@@ -39,6 +39,38 @@ TIdSSLIOHandlerSocketBase* AsTLSHandler(TIdIOHandler* AHandler) {
 
 bool Through(TIdHTTPConnectionType AType) { return AType == ctProxy || AType == ctSSLProxy; }
 
+// The values of the "Content-Length" lines joined by ", " when they are not all the
+// same, else empty.
+String ConflictingContentLengths(const TIdHeaderList& AHeaders) {
+  TStringList values;
+  AHeaders.Extract(u"Content-Length", values);
+  String joined;
+  bool differ = false;
+  for (int i = 0; i < values.Count(); ++i) {
+    differ = differ || Trim(values.Get(i)) != Trim(values.Get(0));
+    joined += (i ? u", " : u"") + Trim(values.Get(i));
+  }
+  return differ ? joined : String();
+}
+
+// The most of an error answer's body that is kept for the error: a page without end
+// must neither fill the memory nor hold the call.
+constexpr int64_t kMostErrorBody = 1 << 20;
+
+// Raised by TErrorBodyStream when the body goes on past kMostErrorBody.
+struct TErrorBodyFull {};
+
+// Keeps the first kMostErrorBody bytes written, then ends the read.
+class TErrorBodyStream : public TMemoryStream {
+public:
+  int64_t Write(const void* ABuffer, int64_t ACount) override {
+    const int64_t room = std::max<int64_t>(kMostErrorBody - FPosition, 0);
+    if (ACount <= room) return TMemoryStream::Write(ABuffer, ACount);
+    TMemoryStream::Write(ABuffer, room);
+    throw TErrorBodyFull();
+  }
+};
+
 // The value of a hexadecimal text, or -1 when the text is not one.
 int64_t HexValue(StringView AText, bool& VTooLarge) {
   VTooLarge = false;
@@ -158,13 +190,15 @@ void TIdHTTPProtocol::BuildAndSendRequest(TIdURI* AURI) {
 
 void TIdHTTPProtocol::RetrieveHeaders(int32_t AMaxHeaderCount) {
   FResponse->Clear();
-  // The header block is always read to its end: stopping early would leave header
-  // lines to be taken for the body. A non-positive limit therefore reads all of it too.
-  (void)AMaxHeaderCount;
+  // A block longer than the limit ends the answer with an error, so that a peer cannot
+  // fill the memory with header lines; stopping early without one would take the rest
+  // of the block for the body. A non-positive limit reads the whole block.
   try {
     for (;;) {
       const String line = FHTTP->ReadProtocolLine();
       if (line.empty()) break;
+      if (AMaxHeaderCount > 0 && FResponse->RawHeaders().Count() >= AMaxHeaderCount)
+        EIdException::Toss(RSHTTPMaxHeaderLinesExceeded);
       FResponse->RawHeaders().Add(line);
     }
   } catch (const EIdConnClosedGracefully&) {
@@ -174,6 +208,15 @@ void TIdHTTPProtocol::RetrieveHeaders(int32_t AMaxHeaderCount) {
     throw;
   }
   FResponse->ParseRawHeaders();
+  // Lengths that differ leave the end of the body open: either one could cut it short
+  // without a word or take the start of the next answer for it.
+  if (!IsChunked(*FResponse)) {
+    const String lengths = ConflictingContentLengths(FResponse->RawHeaders());
+    if (!lengths.empty()) {
+      FHTTP->Disconnect();
+      EIdException::Toss(FormatInvariant(RSHTTPConflictingContentLength, {lengths}));
+    }
+  }
 }
 
 TIdHTTPWhatsNext TIdHTTPProtocol::ProcessResponse(const TIdHTTPIgnoreReplies& AIgnoreReplies) {
@@ -657,7 +700,7 @@ void TIdCustomHTTP::ReadErrorBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& ARe
       DiscardBody(ARequest, AResponse);
     return;
   }
-  TMemoryStream body;
+  TErrorBodyStream body;
   {
     TStream* saved = AResponse.ContentStream();
     AResponse.SetContentStream(&body);
@@ -665,6 +708,9 @@ void TIdCustomHTTP::ReadErrorBody(TIdHTTPRequest& ARequest, TIdHTTPResponse& ARe
     try {
       ReadBody(ARequest, AResponse);
     } catch (const EIdConnClosedGracefully&) {
+      Disconnect();
+    } catch (const TErrorBodyFull&) {
+      // The rest of the page is not waited for; the connection is left mid-answer.
       Disconnect();
     } catch (...) {
       Disconnect();
@@ -824,9 +870,11 @@ void TIdCustomHTTP::ReadChunkedBody(TStream* AStream, TIdHTTPResponse& AResponse
     }
     ReadProtocolLine();  // the end of the chunk's data
   }
-  for (;;) {
+  // The trailer is bounded like the header block.
+  for (int32_t lines = 0;; ++lines) {
     const String line = ReadProtocolLine();
     if (line.empty()) break;
+    if (FMaxHeaderLines > 0 && lines >= FMaxHeaderLines) EIdException::Toss(RSHTTPMaxHeaderLinesExceeded);
     AResponse.RawHeaders().Add(line);
   }
 }

@@ -241,8 +241,9 @@ public:
   int32_t AuthProxyRetries() const { return FAuthProxyRetries; }
   int32_t MaxAuthRetries() const { return FMaxAuthRetries; }
   void SetMaxAuthRetries(int32_t AValue) { FMaxAuthRetries = AValue; }
-  // Handed to RetrieveHeaders; the header block is read to its empty line whatever
-  // the value (stopping early would leave header lines to be read as the body).
+  // The most lines of a header block or a chunked trailer; a longer one ends the answer
+  // with an error (stopping early without one would leave header lines to be read as
+  // the body). 0 or less: no limit.
   int32_t MaxHeaderLines() const { return FMaxHeaderLines; }
   void SetMaxHeaderLines(int32_t AValue) { FMaxHeaderLines = AValue; }
   bool AllowCookies() const { return FAllowCookies; }

@@ -93,6 +93,8 @@ inline constexpr char16_t RSHTTPChunkStarted[] = u"Chunk Started";
 inline constexpr char16_t RSHTTPChunkSizeTooLarge[] = u"Chunk size too large: %s";
 inline constexpr char16_t RSHTTPDeflateInvalidHeader[] = u"Error - invalid header";
 inline constexpr char16_t RSHTTPMultipartSourceRequired[] = u"A multipart form post needs a form stream.";
+inline constexpr char16_t RSHTTPConflictingContentLength[] = u"Conflicting Content-Length values: %s";
+inline constexpr char16_t RSHTTPMaxHeaderLinesExceeded[] = u"Max header lines exceeded.";
 
 // OpenSSL binding and TLS handler
 inline constexpr char16_t RSOSSLFailedToLoad[] = u"Failed to load %s.";

@@ -377,7 +377,16 @@ int32_t TIdStackLinux::IOControl(TIdStackSocketHandle ASocket, uint32_t ACmd, ui
 void TIdStackLinux::GetPeerName(TIdStackSocketHandle ASocket, String& VIP, uint16_t& VPort,
                                 TIdIPVersion& VIPVersion) {
   TSockAddr a;
-  if (::getpeername(Fd(ASocket), a.Addr(), &a.Length) < 0) RaiseErrno(*this);
+  if (::getpeername(Fd(ASocket), a.Addr(), &a.Length) < 0) {
+    int error = errno;
+    // A peer that reset the connection leaves the socket unconnected: the reset, still
+    // pending on the socket, is the reason to report.
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    if (error == ENOTCONN && ::getsockopt(Fd(ASocket), SOL_SOCKET, SO_ERROR, &pending, &length) == 0 && pending != 0)
+      error = pending;
+    RaiseCode(*this, TranslateErrno(error));
+  }
   ReadSockAddr(*this, a.Storage, VIP, VPort, VIPVersion);
 }
 

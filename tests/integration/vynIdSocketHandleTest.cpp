@@ -337,6 +337,22 @@ TEST(SocketHandle, SendToAResetPeerRaisesInsteadOfEndingTheProcess) {
   }
 }
 
+// A reset between the connect and the read-back of the peer's address: the reset is
+// the reason given, not the unconnected state it leaves behind.
+TEST(SocketHandle, PeerAddressAfterAResetReportsTheReset) {
+  TConnected conn;
+  linger l{1, 0};
+  ASSERT_EQ(::setsockopt(conn.Peer.Get(), SOL_SOCKET, SO_LINGER, &l, sizeof l), 0);
+  conn.Peer.Reset();
+  std::this_thread::sleep_for(50ms);
+  try {
+    conn.Handle.UpdateBindingPeer();
+    ADD_FAILURE() << "no error";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), 10054);
+  }
+}
+
 TEST(SocketHandle, IPVersionCannotChangeWhileASocketIsOpen) {
   TIdSocketHandle h;
   h.SetIPVersion(Id_IPv6);

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -65,6 +66,10 @@ TScriptedPeer& TScriptedPeer::ReadUntil(std::string_view AEnd) {
 }
 TScriptedPeer& TScriptedPeer::Write(std::string_view ABytes) {
   FSteps.push_back(TStep{TStep::skWrite, std::string(ABytes), 0});
+  return *this;
+}
+TScriptedPeer& TScriptedPeer::WriteRepeated(std::string_view ABytes, int ACount) {
+  FSteps.push_back(TStep{TStep::skWriteRepeated, std::string(ABytes), ACount});
   return *this;
 }
 TScriptedPeer& TScriptedPeer::Pause(int AMSec) {
@@ -132,6 +137,18 @@ bool TScriptedPeer::WaitReadable(int AFd, int AMSec) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMSec);
   while (!FStop) {
     pollfd p{AFd, POLLIN, 0};
+    const int r = ::poll(&p, 1, 20);
+    if (r > 0) return true;
+    if (r < 0 && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+  }
+  return false;
+}
+
+bool TScriptedPeer::WaitWritable(int AFd, int AMSec) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMSec);
+  while (!FStop) {
+    pollfd p{AFd, POLLOUT, 0};
     const int r = ::poll(&p, 1, 20);
     if (r > 0) return true;
     if (r < 0 && errno != EINTR) return false;
@@ -222,6 +239,28 @@ void TScriptedPeer::Run() {
             return;
           }
           done += static_cast<size_t>(n);
+        }
+        break;
+      }
+      case TStep::skWriteRepeated: {
+        // Whole pieces of about 64 KiB, so that the sends stay few.
+        const int perPiece = std::max<int>(1, static_cast<int>(65536 / std::max<size_t>(step.Bytes.size(), 1)));
+        std::string piece;
+        for (int i = 0; i < perPiece; ++i) piece += step.Bytes;
+        for (int left = step.Count; left > 0 && !FStop;) {
+          const int n = std::min(left, perPiece);
+          const std::string_view block(piece.data(), step.Bytes.size() * static_cast<size_t>(n));
+          for (size_t done = 0; done < block.size();) {
+            if (!WaitWritable(FConnection, FStepTimeout)) {
+              if (!FStop) Error("timed out sending a repeated write");
+              return;
+            }
+            const ssize_t sent = ::send(FConnection, block.data() + done, block.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+            if (sent <= 0) return;  // the client has had enough and closed
+            done += static_cast<size_t>(sent);
+          }
+          left -= n;
         }
         break;
       }

@@ -37,6 +37,9 @@ public:
   TScriptedPeer& ReadUntilClose();                 // reads until the client closes
   TScriptedPeer& ReadUntil(std::string_view AEnd);  // reads into Received up to and including AEnd
   TScriptedPeer& Write(std::string_view ABytes);   // one send of exactly these bytes
+  // ABytes ACount times in a row, sent as they are made: a flood of many megabytes that
+  // the script does not hold in memory. Ends quietly when the client closes.
+  TScriptedPeer& WriteRepeated(std::string_view ABytes, int ACount);
   TScriptedPeer& Pause(int AMSec);
   TScriptedPeer& Close();  // orderly close (FIN)
   TScriptedPeer& Reset();  // abortive close (linger 0: RST)
@@ -60,13 +63,14 @@ public:
 
 private:
   struct TStep {
-    enum TKind { skExpect, skRead, skReadUntilClose, skReadUntil, skWrite, skPause, skClose, skReset, skDo } Kind;
+    enum TKind { skExpect, skRead, skReadUntilClose, skReadUntil, skWrite, skWriteRepeated, skPause, skClose, skReset, skDo } Kind;
     std::string Bytes{};
     int Count = 0;
     std::function<void()> Action{};
   };
   void Run();
   bool WaitReadable(int AFd, int AMSec);
+  bool WaitWritable(int AFd, int AMSec);
   void Error(const std::string& AText);
 
   int FListener = -1;
