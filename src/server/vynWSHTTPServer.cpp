@@ -563,6 +563,9 @@ void TvynWSHTTPServer::ListenLoop(TIdSocketHandle* ABinding) {
     }
     try {
       handler->Binding()->Accept(ABinding->Handle());
+      // A streamed event goes out at once: with Nagle's rule a small write waits for
+      // the client's delayed acknowledgement of the one before, up to 40 ms.
+      handler->Binding()->SetUseNagle(false);
     } catch (const std::exception&) {
       if (FStopping) break;
       // Out of descriptors or a connection reset while queued: try again shortly.

@@ -312,6 +312,19 @@ TEST_F(TServerFixture, QueuedChunksWaitForTheFlushAndGoOutTogether) {
   EXPECT_EQ(after.Data, "4\r\none,\r\n3\r\ntwo\r\n6\r\n,three\r\n0\r\n\r\n");
 }
 
+TEST_F(TServerFixture, AcceptedConnectionsSendSmallWritesAtOnce) {
+  // With Nagle's rule on, an event written while the one before is unacknowledged
+  // waits for the client's delayed acknowledgement.
+  std::atomic<int> noDelay{-1};
+  server->OnCommandGet = [&](TIdContext* AContext, TIdHTTPRequestInfo*, TIdHTTPResponseInfo*) {
+    noDelay = AContext->Binding()->GetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY);
+  };
+  Start();
+  RawExchange(port, "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  EXPECT_NE(noDelay, 0);
+  EXPECT_NE(noDelay, -1) << "the handler did not run";
+}
+
 TEST_F(TServerFixture, ACloseDelimitedAnswerSendsTheBytesThemselvesAndCloses) {
   server->OnCommandGet = [](TIdContext*, TIdHTTPRequestInfo*, TIdHTTPResponseInfo* AResponse) {
     AResponse->SetCloseDelimited(true);
