@@ -165,18 +165,24 @@ int TIdIOHandler::FillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeo
     if (FOpened) {
       if (SourceIsAvailable()) {
         const int size = std::max(FRecvBufferSize, 1);
-        if (static_cast<int>(FRecvScratch.size()) != size) FRecvScratch.assign(size, 0);
-        count = ReadDataFromSource(FRecvScratch);
-        if (count > 0) {
-          delivered = true;
-          count = std::min(count, size);
-          if (FIntercept) {
-            TIdBytes block(FRecvScratch.begin(), FRecvScratch.begin() + count);
+        if (FIntercept) {
+          // The intercept may change the block: it gets an array of its own.
+          TIdBytes block(static_cast<size_t>(size));
+          count = ReadDataFromSource(block);
+          if (count > 0) {
+            delivered = true;
+            block.resize(static_cast<size_t>(std::min(count, size)));
             FIntercept->Receive(block);
             count = static_cast<int>(block.size());
             if (count > 0) FInputBuffer->Write(block);
-          } else {
-            FInputBuffer->Write(FRecvScratch, count, 0);
+          }
+        } else {
+          // Straight into the tail of the input buffer: no copy of the receive.
+          count = ReadDataFromSource(TIdBytesSpan(FInputBuffer->PrepareAppend(size), static_cast<size_t>(size)));
+          if (count > 0) {
+            delivered = true;
+            count = std::min(count, size);
+            FInputBuffer->CommitAppend(count);
           }
         }
       } else if (ARaiseExceptionIfDisconnected) {

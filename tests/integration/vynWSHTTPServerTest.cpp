@@ -602,7 +602,7 @@ public:
     if (!IsPeer() || PassThrough()) WrongRole = true;
     ++Handshakes;
   }
-  int RecvEncrypted(TIdBytes& VBuffer) override {
+  int RecvEncrypted(TIdBytesSpan VBuffer) override {
     const int n = TIdIOHandlerStack::ReadDataFromSource(VBuffer);
     for (int i = 0; i < n; ++i) VBuffer[static_cast<size_t>(i)] ^= 0x5A;
     return n;
