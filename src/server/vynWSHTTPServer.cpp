@@ -258,7 +258,7 @@ std::string TIdHTTPResponseInfo::HeaderBlock(bool AStreamed, size_t AContentLeng
     h += "Content-Length: ";
     h += std::to_string(AContentLength);
     h += "\r\n";
-  } else if (body && FMinorVersion >= 1) {
+  } else if (body && !Unframed()) {
     h += "Transfer-Encoding: chunked\r\n";
   }
   if (!FKeepAlive) h += "Connection: close\r\n";
@@ -276,7 +276,13 @@ std::string TIdHTTPResponseInfo::HeaderBlock(bool AStreamed, size_t AContentLeng
 bool TIdHTTPResponseInfo::SendRaw(const uint8_t* AData, size_t ASize) {
   if (FBroken || !FContext) return false;
   try {
-    if (AData != FScratch.data()) FScratch.assign(AData, AData + ASize);
+    if (AData != FScratch.data()) {
+      // Queued chunks go first, in the same write.
+      FScratch.resize(FQueued + ASize);
+      std::memcpy(FScratch.data() + FQueued, AData, ASize);
+      ASize += FQueued;
+    }
+    FQueued = 0;
     FContext->FIOHandler->Write(FScratch, static_cast<int>(ASize), 0);
     FBytesSent += ASize;
     return true;
@@ -294,14 +300,14 @@ bool TIdHTTPResponseInfo::WriteHeader() {
     FResponseNo = 500;
     FResponseText.clear();
   }
-  // A close-delimited body (HTTP/1.0) ends the connection; so does a stop.
-  FKeepAlive = FKeepAlive && !FCloseConnection && FMinorVersion >= 1 && !FContext->Stopping();
+  // A close-delimited body ends the connection; so does a stop.
+  FKeepAlive = FKeepAlive && !FCloseConnection && !Unframed() && !FContext->Stopping();
   const std::string header = HeaderBlock(true, 0);
   FHeaderWritten = true;
   return SendRaw(reinterpret_cast<const uint8_t*>(header.data()), header.size());
 }
 
-bool TIdHTTPResponseInfo::WriteChunk(const uint8_t* AData, size_t ASize) {
+bool TIdHTTPResponseInfo::QueueChunk(const uint8_t* AData, size_t ASize) {
   if (!FHeaderWritten && !WriteHeader()) return false;
   if (FBroken || FHeadOnly || !StatusHasBody(FResponseNo)) return false;
   if (FContext->Stopping()) {
@@ -309,14 +315,28 @@ bool TIdHTTPResponseInfo::WriteChunk(const uint8_t* AData, size_t ASize) {
     return false;
   }
   if (ASize == 0) return true;
-  if (FMinorVersion == 0) return SendRaw(AData, ASize);
-  const std::string sizeLine = ChunkSizeLine(ASize);
-  FScratch.resize(sizeLine.size() + ASize + 2);
-  std::memcpy(FScratch.data(), sizeLine.data(), sizeLine.size());
-  std::memcpy(FScratch.data() + sizeLine.size(), AData, ASize);
-  FScratch[FScratch.size() - 2] = '\r';
-  FScratch[FScratch.size() - 1] = '\n';
-  return SendRaw(FScratch.data(), FScratch.size());
+  const std::string sizeLine = Unframed() ? std::string() : ChunkSizeLine(ASize);
+  const size_t trailer = Unframed() ? 0 : 2;
+  FScratch.resize(FQueued + sizeLine.size() + ASize + trailer);
+  uint8_t* at = FScratch.data() + FQueued;
+  std::memcpy(at, sizeLine.data(), sizeLine.size());
+  std::memcpy(at + sizeLine.size(), AData, ASize);
+  if (trailer) {
+    at[sizeLine.size() + ASize] = '\r';
+    at[sizeLine.size() + ASize + 1] = '\n';
+  }
+  FQueued = FScratch.size();
+  return true;
+}
+
+bool TIdHTTPResponseInfo::Flush() {
+  if (FQueued == 0) return !FBroken;
+  return SendRaw(FScratch.data(), FQueued);
+}
+
+bool TIdHTTPResponseInfo::WriteChunk(const uint8_t* AData, size_t ASize) {
+  if (!QueueChunk(AData, ASize)) return false;
+  return Flush();
 }
 
 bool TIdHTTPResponseInfo::WriteChunk(StringView AText) {
@@ -543,6 +563,9 @@ void TvynWSHTTPServer::ListenLoop(TIdSocketHandle* ABinding) {
     }
     try {
       handler->Binding()->Accept(ABinding->Handle());
+      // A streamed event goes out at once: with Nagle's rule a small write waits for
+      // the client's delayed acknowledgement of the one before, up to 40 ms.
+      handler->Binding()->SetUseNagle(false);
     } catch (const std::exception&) {
       if (FStopping) break;
       // Out of descriptors or a connection reset while queued: try again shortly.
@@ -777,8 +800,10 @@ void TvynWSHTTPServer::FinishResponse(TIdHTTPResponseInfo& AResponse) {
       AResponse.FKeepAlive = false;
       return;
     }
-    if (!AResponse.FHeadOnly && StatusHasBody(AResponse.FResponseNo) && AResponse.FMinorVersion >= 1)
+    if (!AResponse.FHeadOnly && StatusHasBody(AResponse.FResponseNo) && !AResponse.Unframed())
       AResponse.SendRaw(reinterpret_cast<const uint8_t*>(kLastChunk), sizeof kLastChunk - 1);
+    else
+      AResponse.Flush();
     if (AResponse.FBroken) AResponse.FKeepAlive = false;
     return;
   }

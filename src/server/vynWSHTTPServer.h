@@ -189,6 +189,11 @@ public:
   // Close the connection after this answer instead of keeping it alive.
   bool CloseConnection() const { return FCloseConnection; }
   void SetCloseConnection(bool AValue) { FCloseConnection = AValue; }
+  // A streamed answer without chunked coding even to an HTTP/1.1 client: the bytes
+  // themselves, ended by closing the connection (as for HTTP/1.0). Set before the
+  // header goes out.
+  bool CloseDelimited() const { return FCloseDelimited; }
+  void SetCloseDelimited(bool AValue) { FCloseDelimited = AValue; }
 
   // ---- Streaming ---------------------------------------------------------------------
   // Sends the status line and headers now (once; later calls only report). Whether
@@ -205,6 +210,15 @@ public:
   }
   // The text as UTF-8.
   bool WriteChunk(StringView AText);
+  // Frames one chunk into the send buffer without sending it: the next WriteChunk or
+  // Flush sends every queued chunk in one write, so that a sender of many small chunks
+  // does not pay a system call for each. The same answers as WriteChunk.
+  bool QueueChunk(const uint8_t* AData, size_t ASize);
+  bool QueueChunk(std::string_view ABytes) {
+    return QueueChunk(reinterpret_cast<const uint8_t*>(ABytes.data()), ABytes.size());
+  }
+  // Sends the queued chunks; whether the connection still takes data.
+  bool Flush();
   // Whether a write failed (the client went away or the server stopped).
   bool Broken() const { return FBroken; }
 
@@ -213,6 +227,8 @@ private:
   // The header block for this answer; AStreamed: no Content-Length, chunked or close.
   std::string HeaderBlock(bool AStreamed, size_t AContentLength) const;
   bool SendRaw(const uint8_t* AData, size_t ASize);
+  // Whether the body goes out as the bytes themselves rather than in chunks.
+  bool Unframed() const { return FMinorVersion == 0 || FCloseDelimited; }
 
   TIdContext* FContext;  // not owned
   int32_t FResponseNo = 200;
@@ -221,6 +237,7 @@ private:
   String FContentType;
   TIdHeaderList FCustomHeaders;
   bool FCloseConnection = false;
+  bool FCloseDelimited = false;
   bool FHeaderWritten = false;
   bool FBroken = false;
   // Set by the server for the request being answered.
@@ -228,7 +245,8 @@ private:
   bool FKeepAlive = false;
   int FMinorVersion = 1;
   uint64_t FBytesSent = 0;
-  TIdBytes FScratch;  // one chunk's frame, reused so that a chunk does not allocate
+  TIdBytes FScratch;  // the frames of the queued chunks, reused so that a chunk does not allocate
+  size_t FQueued = 0;  // bytes of FScratch queued for sending
 };
 
 // One accepted connection: its I/O handler (plain or TLS), the peer, and the

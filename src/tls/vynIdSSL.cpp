@@ -14,7 +14,7 @@ TIdSSLIOHandlerSocketBase::TIdSSLIOHandlerSocketBase(TComponent* AOwner) : TIdIO
   (void)linked;
 }
 
-int TIdSSLIOHandlerSocketBase::ReadDataFromSource(TIdBytes& VBuffer) {
+int TIdSSLIOHandlerSocketBase::ReadDataFromSource(TIdBytesSpan VBuffer) {
   return fPassThrough ? TIdIOHandlerStack::ReadDataFromSource(VBuffer) : RecvEncrypted(VBuffer);
 }
 

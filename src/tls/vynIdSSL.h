@@ -25,7 +25,7 @@ public:
   virtual void SetURIToCheck(const String& Value) { FURIToCheck = Value; }
 
   // Receives decrypted bytes into VBuffer; the count, 0 at the peer's close.
-  virtual int RecvEncrypted(TIdBytes& VBuffer) = 0;
+  virtual int RecvEncrypted(TIdBytesSpan VBuffer) = 0;
   // Sends ALength bytes of ABuffer from AOffset through the session; the count taken.
   virtual int SendEncrypted(const TIdBytes& ABuffer, int AOffset, int ALength) = 0;
   // A new handler of the same class with the same settings, not connected.
@@ -33,7 +33,7 @@ public:
   // Starts the TLS session on the open connection.
   virtual void StartSSL() = 0;
 
-  int ReadDataFromSource(TIdBytes& VBuffer) override;
+  int ReadDataFromSource(TIdBytesSpan VBuffer) override;
   int WriteDataToTarget(const TIdBytes& ABuffer, int AOffset, int ALength) override;
 
 private:

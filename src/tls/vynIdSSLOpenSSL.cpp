@@ -953,7 +953,7 @@ void TIdSSLSocket::Accept(TIdStackSocketHandle pHandle) {
   FIOSSL_HandShake = true;
 }
 
-int TIdSSLSocket::Recv(TIdBytes& ABuffer) {
+int TIdSSLSocket::Recv(TIdBytesSpan ABuffer) {
   if (!fSSL) return 0;
   for (;;) {
     ERR_clear_error();
@@ -1181,7 +1181,7 @@ bool TIdSSLIOHandlerSocketOpenSSL::Readable(int AMSec) {
   return TIdSSLIOHandlerSocketBase::Readable(AMSec);
 }
 
-int TIdSSLIOHandlerSocketOpenSSL::RecvEncrypted(TIdBytes& VBuffer) {
+int TIdSSLIOHandlerSocketOpenSSL::RecvEncrypted(TIdBytesSpan VBuffer) {
   return fSSLSocket ? fSSLSocket->Recv(VBuffer) : 0;
 }
 

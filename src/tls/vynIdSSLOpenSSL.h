@@ -399,7 +399,7 @@ public:
   // The server handshake; EIdOSSLAcceptError on failure.
   void Accept(TIdStackSocketHandle pHandle);
   // One SSL_read: the count, 0 when the peer closed TLS, negative on error.
-  int Recv(TIdBytes& ABuffer);
+  int Recv(TIdBytesSpan ABuffer);
   // Writes all ALength bytes: the total, 0 when the peer closed TLS, negative on error.
   int Send(const TIdBytes& ABuffer, int AOffset, int ALength);
   void SetCipherList(const String&) {}
@@ -452,7 +452,7 @@ public:
   void ConnectClientSocket() override;
   void StartSSL() override;
   bool Readable(int AMSec = TimeoutInfinite) override;
-  int RecvEncrypted(TIdBytes& VBuffer) override;
+  int RecvEncrypted(TIdBytesSpan VBuffer) override;
   int SendEncrypted(const TIdBytes& ABuffer, int AOffset, int ALength) override;
   int TranslateIOError(int AResult) override;
   [[noreturn]] void RaiseIOError(int AError) override;

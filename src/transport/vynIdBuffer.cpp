@@ -174,7 +174,9 @@ String TIdBuffer::ExtractToString(int AByteCount, const IIdTextEncoding& AByteEn
 }
 
 void TIdBuffer::ExtractToStream(TStream& AStream, int AByteCount, int AIndex) {
-  CompactHead(true);
+  // The unread bytes are contiguous from the head: they go out without a move. (A
+  // compaction here would move what is left on every extract, which for a receive
+  // of many small chunks costs the square of its size.)
   const int n = CheckByteCount(AByteCount, AIndex);
   if (n == 0) return;
   AStream.WriteBuffer(Head() + std::max(AIndex, 0), n);
@@ -237,7 +239,9 @@ void TIdBuffer::Remove(int AByteCount) {
   } else {
     FHeadIndex += AByteCount;
     FSize -= AByteCount;
-    if (FHeadIndex > FGrowthFactor) CompactHead(true);
+    // Compacting only once the consumed prefix is at least as long as what is left
+    // keeps the moves in proportion to the bytes consumed, however small the pieces.
+    if (FHeadIndex > FGrowthFactor && FHeadIndex >= FSize) CompactHead(true);
   }
   if (OnBytesRemoved) OnBytesRemoved(this, AByteCount);
 }

@@ -1,7 +1,7 @@
 // The first-in, first-out byte queue behind every I/O handler: receives append at
 // the tail, readers consume from the head. Reading from the head moves a head index
 // instead of memory; the consumed prefix is compacted only once it grows past
-// GrowthFactor bytes or an append needs the room.
+// GrowthFactor bytes and past what is left unread, or an append needs the room.
 #pragma once
 
 #include <algorithm>
@@ -78,6 +78,8 @@ public:
   int IndexOf(const String& AString, int AStartPos = 0, const IIdTextEncoding& AByteEncoding = nullptr) const;
   int IndexOf(uint8_t AByte, int AStartPos = 0) const;
   uint8_t PeekByte(int AIndex) const;
+  // The unread bytes from the head, for reading in place; valid until the buffer changes.
+  TIdBytesView Peek() const { return FSize > 0 ? TIdBytesView(Head(), static_cast<size_t>(FSize)) : TIdBytesView(); }
   void CompactHead(bool ACanShrink = true);
 
   TIdBufferBytesRemoved OnBytesRemoved;

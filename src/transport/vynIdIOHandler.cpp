@@ -165,18 +165,24 @@ int TIdIOHandler::FillInputBuffer(bool ARaiseExceptionIfDisconnected, int ATimeo
     if (FOpened) {
       if (SourceIsAvailable()) {
         const int size = std::max(FRecvBufferSize, 1);
-        if (static_cast<int>(FRecvScratch.size()) != size) FRecvScratch.assign(size, 0);
-        count = ReadDataFromSource(FRecvScratch);
-        if (count > 0) {
-          delivered = true;
-          count = std::min(count, size);
-          if (FIntercept) {
-            TIdBytes block(FRecvScratch.begin(), FRecvScratch.begin() + count);
+        if (FIntercept) {
+          // The intercept may change the block: it gets an array of its own.
+          TIdBytes block(static_cast<size_t>(size));
+          count = ReadDataFromSource(block);
+          if (count > 0) {
+            delivered = true;
+            block.resize(static_cast<size_t>(std::min(count, size)));
             FIntercept->Receive(block);
             count = static_cast<int>(block.size());
             if (count > 0) FInputBuffer->Write(block);
-          } else {
-            FInputBuffer->Write(FRecvScratch, count, 0);
+          }
+        } else {
+          // Straight into the tail of the input buffer: no copy of the receive.
+          count = ReadDataFromSource(TIdBytesSpan(FInputBuffer->PrepareAppend(size), static_cast<size_t>(size)));
+          if (count > 0) {
+            delivered = true;
+            count = std::min(count, size);
+            FInputBuffer->CommitAppend(count);
           }
         }
       } else if (ARaiseExceptionIfDisconnected) {
@@ -243,19 +249,29 @@ String TIdIOHandler::ReadLn(const String& ATerminator, int ATimeout, int AMaxLin
                             const IIdTextEncoding& AByteEncoding) {
   const IIdTextEncoding& encoding = TextEncoding(AByteEncoding);
   if (AMaxLineLength < 0) AMaxLineLength = FMaxLineLength;
-  const String terminator = ATerminator.empty() ? String(u"\n") : ATerminator;
-  const TIdBytes term = BytesFromText(terminator, encoding);
-  const int termLen = static_cast<int>(term.size());
+  const bool lineFeed = ATerminator.empty() || ATerminator == u"\n";
+  // The terminator's bytes. The usual line feed in a single-byte form is looked for
+  // as that byte, without making an array for it on every line.
+  uint8_t termByte = 0;
+  TIdBytes term;
+  int termLen = 1;
+  if (!lineFeed || encoding->GetByteCount(u"\n", 1) != 1 || encoding->GetBytes(u"\n", 1, &termByte, 1) != 1) {
+    term = BytesFromText(lineFeed ? String(u"\n") : ATerminator, encoding);
+    termLen = static_cast<int>(term.size());
+  }
   FReadLnSplit = false;
   FReadLnTimedOut = false;
-  const uint64_t start = TickCount64();
+  // Only an explicit time-out needs the clock.
+  const uint64_t start = ATimeout >= 0 ? TickCount64() : 0;
   int searchStart = 0;
   int pos = -1;
   bool deadlinePassed = false;
   for (;;) {
     const int size = FInputBuffer->Size();
     if (size > 0) {
-      pos = searchStart < size && termLen > 0 ? FInputBuffer->IndexOf(term, searchStart) : -1;
+      if (searchStart >= size || termLen == 0) pos = -1;
+      else if (term.empty()) pos = FInputBuffer->IndexOf(termByte, searchStart);
+      else pos = FInputBuffer->IndexOf(term, searchStart);
       // Bytes already examined are not searched again.
       searchStart = std::max(size - termLen + 1, 0);
     }
@@ -285,11 +301,13 @@ String TIdIOHandler::ReadLn(const String& ATerminator, int ATimeout, int AMaxLin
     // Data that arrived just as the time ran out is still searched once.
     if (ATimeout >= 0 && TicksSince(start) >= static_cast<uint64_t>(ATimeout)) deadlinePassed = true;
   }
+  // Decoded where it lies, then removed with its terminator.
+  const TIdBytesView unread = FInputBuffer->Peek();
   int lineLen = pos;
-  TIdBytes line;
-  FInputBuffer->ExtractToBytes(line, pos + termLen, false);
-  if (terminator == u"\n" && pos > 0 && line[pos - 1] == 13) --lineLen;
-  return encoding->GetString(line, 0, lineLen);
+  if (lineFeed && pos > 0 && unread[pos - 1] == 13) --lineLen;
+  String line = lineLen > 0 ? encoding->GetString(unread.data(), static_cast<size_t>(lineLen)) : String();
+  FInputBuffer->Remove(pos + termLen);
+  return line;
 }
 
 String TIdIOHandler::ReadLnSplit(bool& AWasSplit, const String& ATerminator, int ATimeout, int AMaxLineLength,
@@ -386,6 +404,14 @@ void TIdIOHandler::ReadStrings(TStrings& ADest, int AReadLinesCount, const IIdTe
 }
 
 void TIdIOHandler::ReadStream(TStream* AStream, int64_t AByteCount, bool AReadUntilDisconnect) {
+  if (AStream && AByteCount > 0 && AByteCount <= FInputBuffer->Size()) {
+    // All of it is buffered (a small chunk of a busy stream): the one write the
+    // general path below would make, without sizing the stream around it.
+    BeginWork(wmRead, AByteCount);
+    TScopeExit finish([this] { EndWork(wmRead); });
+    FInputBuffer->ExtractToStream(*AStream, static_cast<int>(AByteCount));
+    return;
+  }
   bool untilClose = false;
   int64_t count = AByteCount;
   if (count < 0) {

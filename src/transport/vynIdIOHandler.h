@@ -132,7 +132,7 @@ public:
   // ---- Transport (supplied by subclasses) ----------------------------------------------
   // One receive into VBuffer, whose length is the most to read: the count, 0 when the
   // peer closed, negative on error.
-  virtual int ReadDataFromSource(TIdBytes& VBuffer) = 0;
+  virtual int ReadDataFromSource(TIdBytesSpan VBuffer) = 0;
   // One send of the range: the count sent, negative on error.
   virtual int WriteDataToTarget(const TIdBytes& ABuffer, int AOffset, int ALength) = 0;
   virtual bool SourceIsAvailable() = 0;
@@ -293,9 +293,6 @@ protected:
   std::unique_ptr<TIdBuffer> FWriteBuffer;
   int32_t FWriteBufferThreshold = 0;
   IIdTextEncoding FDefStringEncoding;
-
-private:
-  TIdBytes FRecvScratch;  // one receive's worth, reused so that a receive does not allocate
 };
 
 }  // namespace vyn

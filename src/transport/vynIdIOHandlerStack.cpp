@@ -20,7 +20,7 @@ TIdIOHandlerStack::TIdIOHandlerStack(TComponent* AOwner) : TIdIOHandlerSocket(AO
   (void)GStackHandlerRegistered;
 }
 
-int TIdIOHandlerStack::ReadDataFromSource(TIdBytes& VBuffer) {
+int TIdIOHandlerStack::ReadDataFromSource(TIdBytesSpan VBuffer) {
   if (!FBinding) EIdNotConnected::Toss(RSNotConnected);
   return FBinding->Receive(VBuffer);
 }

@@ -17,7 +17,7 @@ class TIdIOHandlerStack : public TIdIOHandlerSocket {
 public:
   explicit TIdIOHandlerStack(TComponent* AOwner = nullptr);
 
-  int ReadDataFromSource(TIdBytes& VBuffer) override;
+  int ReadDataFromSource(TIdBytesSpan VBuffer) override;
   int WriteDataToTarget(const TIdBytes& ABuffer, int AOffset, int ALength) override;
   // No socket raises EIdConnClosedGracefully.
   bool Readable(int AMSec = TimeoutInfinite) override;

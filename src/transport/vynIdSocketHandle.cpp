@@ -133,7 +133,7 @@ void TIdSocketHandle::Connect() {
   UpdateBindingPeer();
 }
 
-int32_t TIdSocketHandle::Receive(TIdBytes& VBuffer) { return Stack().Receive(FHandle, VBuffer); }
+int32_t TIdSocketHandle::Receive(TIdBytesSpan VBuffer) { return Stack().Receive(FHandle, VBuffer); }
 
 int32_t TIdSocketHandle::Send(const TIdBytes& ABuffer, int32_t AOffset, int32_t ASize) {
   return Stack().Send(FHandle, ABuffer, AOffset, ASize);

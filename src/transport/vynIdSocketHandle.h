@@ -41,7 +41,7 @@ public:
   // its number reused in between.
   void Shutdown(int32_t AHow);
 
-  int32_t Receive(TIdBytes& VBuffer);
+  int32_t Receive(TIdBytesSpan VBuffer);
   int32_t Send(const TIdBytes& ABuffer, int32_t AOffset = 0, int32_t ASize = -1);
   int32_t Send(const String& AData, const IIdTextEncoding& AByteEncoding = nullptr);
 

@@ -212,7 +212,7 @@ public:
                                int32_t AOptVal) = 0;
   // One receive of at most VBuffer.size() bytes into VBuffer; the count (0 when the
   // peer closed).
-  virtual int32_t Receive(TIdStackSocketHandle ASocket, TIdBytes& VBuffer) = 0;
+  virtual int32_t Receive(TIdStackSocketHandle ASocket, TIdBytesSpan VBuffer) = 0;
   // One send of ASize bytes from AOffset, clamped to the array (ASize < 0: the rest);
   // the count sent.
   virtual int32_t Send(TIdStackSocketHandle ASocket, const TIdBytes& ABuffer, int32_t AOffset = 0,

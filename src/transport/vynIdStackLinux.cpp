@@ -314,7 +314,7 @@ TIdStackSocketHandle TIdStackLinux::Accept(TIdStackSocketHandle ASocket, String&
   return static_cast<TIdStackSocketHandle>(fd);
 }
 
-int32_t TIdStackLinux::Receive(TIdStackSocketHandle ASocket, TIdBytes& VBuffer) {
+int32_t TIdStackLinux::Receive(TIdStackSocketHandle ASocket, TIdBytesSpan VBuffer) {
   const size_t want = std::min<size_t>(VBuffer.size(), INT32_MAX);
   for (;;) {
     ssize_t n = ::recv(Fd(ASocket), VBuffer.data(), want, 0);

@@ -53,7 +53,7 @@ public:
   int32_t GetSocketOption(TIdStackSocketHandle ASocket, int32_t ALevel, int32_t AOptName) override;
   void SetSocketOption(TIdStackSocketHandle ASocket, int32_t ALevel, int32_t AOptName,
                        int32_t AOptVal) override;
-  int32_t Receive(TIdStackSocketHandle ASocket, TIdBytes& VBuffer) override;
+  int32_t Receive(TIdStackSocketHandle ASocket, TIdBytesSpan VBuffer) override;
   int32_t Send(TIdStackSocketHandle ASocket, const TIdBytes& ABuffer, int32_t AOffset = 0,
                int32_t ASize = -1) override;
   int32_t ReceiveFrom(TIdStackSocketHandle ASocket, TIdBytes& VBuffer, String& VIP, uint16_t& VPort,

@@ -31,7 +31,7 @@ String Url(uint16_t APort, const std::string& APath, const char* AScheme = "http
 class TPassThroughTLS : public TIdSSLIOHandlerSocketBase {
 public:
   explicit TPassThroughTLS(TComponent* AOwner = nullptr) : TIdSSLIOHandlerSocketBase(AOwner) {}
-  int RecvEncrypted(TIdBytes& VBuffer) override {
+  int RecvEncrypted(TIdBytesSpan VBuffer) override {
     ++Receives;
     return TIdIOHandlerStack::ReadDataFromSource(VBuffer);
   }

@@ -105,7 +105,29 @@ TEST_F(TDemoServer, IndexBenchEndpointsAndUnknownPaths) {
   }
   EXPECT_EQ(count, 50);
 
-  for (const std::string path : {"/nothing-here", "/stream?bytes=-1", "/events?count=x"}) {
+  // Until close: the bytes themselves, no length and no chunked coding, then the close.
+  auto raw = Curl({"-i", base + "/until-close?bytes=300000"});
+  ASSERT_TRUE(raw);
+  EXPECT_EQ(raw->WaitForExit(10000), 0) << raw->Stderr();
+  const std::string whole = raw->Stdout();
+  const size_t bodyAt = whole.find("\r\n\r\n") + 4;
+  const std::string head = whole.substr(0, bodyAt);
+  EXPECT_EQ(head.find("Transfer-Encoding"), std::string::npos) << head;
+  EXPECT_EQ(head.find("Content-Length"), std::string::npos) << head;
+  EXPECT_NE(head.find("Connection: close\r\n"), std::string::npos) << head;
+  EXPECT_EQ(whole.size() - bodyAt, 300000u);
+  EXPECT_EQ(whole.compare(bodyAt, 6, "data: "), 0);
+
+  // Batched and paced events: all of them, in order, and no faster than the gaps allow.
+  const auto started = Clock::now();
+  auto paced = Curl({base + "/events?count=20&batch=4&gap_us=50000"});
+  ASSERT_TRUE(paced);
+  EXPECT_EQ(paced->WaitForExit(10000), 0);
+  EXPECT_GE(MsSince(started), 200);  // four gaps of 50 ms between five writes
+  EXPECT_NE(paced->Stdout().find("id: 20\ndata: t_us="), std::string::npos) << paced->Stdout();
+
+  for (const std::string path : {"/nothing-here", "/stream?bytes=-1", "/events?count=x", "/events?batch=0",
+                                 "/events?gap_us=-5", "/until-close?bytes=z"}) {
     auto c = Curl({"-o", "/dev/null", "-w", "%{http_code}", base + path});
     ASSERT_TRUE(c);
     EXPECT_EQ(c->WaitForExit(5000), 0);

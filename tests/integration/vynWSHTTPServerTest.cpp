@@ -283,6 +283,65 @@ TEST_F(TServerFixture, HTTP10ClientGetsTheStreamEndedByTheClose) {
   EXPECT_EQ(end.Data.substr(end.Data.find("\r\n\r\n") + 4), "one,two");
 }
 
+TEST_F(TServerFixture, QueuedChunksWaitForTheFlushAndGoOutTogether) {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool flush = false;
+  server->OnCommandGet = [&](TIdContext*, TIdHTTPRequestInfo*, TIdHTTPResponseInfo* AResponse) {
+    AResponse->QueueChunk("one,");
+    AResponse->QueueChunk("two");
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait_for(guard, std::chrono::seconds(5), [&] { return flush; });
+    AResponse->Flush();
+    AResponse->QueueChunk(",three");  // sent with the last chunk when the handler returns
+  };
+  Start();
+  TFd fd = ConnectLoopback(port);
+  ASSERT_TRUE(SendAll(fd.Get(), "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+  const test::TPeerEnd before = ReadUntilEnd(fd.Get(), 200);
+  EXPECT_TRUE(before.TimedOut);
+  EXPECT_NE(before.Data.find("Transfer-Encoding: chunked\r\n"), std::string::npos) << before.Data;
+  EXPECT_EQ(before.Data.substr(before.Data.find("\r\n\r\n") + 4), "") << "a queued chunk went out unflushed";
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    flush = true;
+  }
+  changed.notify_all();
+  const test::TPeerEnd after = ReadUntilEnd(fd.Get(), 5000);
+  EXPECT_TRUE(after.EndOfStream);
+  EXPECT_EQ(after.Data, "4\r\none,\r\n3\r\ntwo\r\n6\r\n,three\r\n0\r\n\r\n");
+}
+
+TEST_F(TServerFixture, AcceptedConnectionsSendSmallWritesAtOnce) {
+  // With Nagle's rule on, an event written while the one before is unacknowledged
+  // waits for the client's delayed acknowledgement.
+  std::atomic<int> noDelay{-1};
+  server->OnCommandGet = [&](TIdContext* AContext, TIdHTTPRequestInfo*, TIdHTTPResponseInfo*) {
+    noDelay = AContext->Binding()->GetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY);
+  };
+  Start();
+  RawExchange(port, "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  EXPECT_NE(noDelay, 0);
+  EXPECT_NE(noDelay, -1) << "the handler did not run";
+}
+
+TEST_F(TServerFixture, ACloseDelimitedAnswerSendsTheBytesThemselvesAndCloses) {
+  server->OnCommandGet = [](TIdContext*, TIdHTTPRequestInfo*, TIdHTTPResponseInfo* AResponse) {
+    AResponse->SetCloseDelimited(true);
+    AResponse->WriteChunk("one,");
+    AResponse->QueueChunk("two");
+  };
+  Start();
+  // Asked to keep the connection, the server still ends the answer by closing it.
+  const test::TPeerEnd end = RawExchange(port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_TRUE(end.EndOfStream);
+  const std::string head = end.Data.substr(0, end.Data.find("\r\n\r\n") + 2);
+  EXPECT_EQ(head.find("Transfer-Encoding"), std::string::npos) << head;
+  EXPECT_EQ(head.find("Content-Length"), std::string::npos) << head;
+  EXPECT_NE(head.find("Connection: close\r\n"), std::string::npos) << head;
+  EXPECT_EQ(end.Data.substr(end.Data.find("\r\n\r\n") + 4), "one,two");
+}
+
 // ---- Malformed and stalled requests ---------------------------------------------------------------
 
 TEST_F(TServerFixture, MalformedRequestsAreRefusedWithoutReachingTheHandler) {
@@ -543,7 +602,7 @@ public:
     if (!IsPeer() || PassThrough()) WrongRole = true;
     ++Handshakes;
   }
-  int RecvEncrypted(TIdBytes& VBuffer) override {
+  int RecvEncrypted(TIdBytesSpan VBuffer) override {
     const int n = TIdIOHandlerStack::ReadDataFromSource(VBuffer);
     for (int i = 0; i < n; ++i) VBuffer[static_cast<size_t>(i)] ^= 0x5A;
     return n;

@@ -47,7 +47,7 @@ void TTestIOHandler::Close() {
   TIdIOHandler::Close();
 }
 
-int TTestIOHandler::ReadDataFromSource(TIdBytes& VBuffer) {
+int TTestIOHandler::ReadDataFromSource(TIdBytesSpan VBuffer) {
   const int index = FReceiveCalls++;
   if (auto it = FReadFailures.find(index); it != FReadFailures.end()) {
     if (it->second.Mode == fmRaise) GStack()->RaiseSocketError(it->second.Code);

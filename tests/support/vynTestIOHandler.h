@@ -58,7 +58,7 @@ public:
   // ---- Transport -----------------------------------------------------------------------
   void Open() override;
   void Close() override;
-  int ReadDataFromSource(TIdBytes& VBuffer) override;
+  int ReadDataFromSource(TIdBytesSpan VBuffer) override;
   int WriteDataToTarget(const TIdBytes& ABuffer, int AOffset, int ALength) override;
   bool SourceIsAvailable() override { return FTransportOpen; }
   // Lets the peer-gone codes and the time-out code through, as the socket handlers do.

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -36,7 +37,10 @@ const char kUsage[] =
     "Endpoints:\n"
     "  /sse.php                    one event per interval: id, event and data lines\n"
     "  /stream?bytes=N&chunk=M     N bytes in chunks of M, as fast as possible\n"
-    "  /events?count=N             N small events, each with a monotonic time stamp in microseconds\n"
+    "  /until-close?bytes=N        N bytes without length or chunked coding, ended by the close\n"
+    "  /events?count=N&batch=K&gap_us=G\n"
+    "                              N small events, each with a monotonic time stamp in microseconds,\n"
+    "                              K to a write (default 1), G microseconds between writes (default 0)\n"
     "  /                           a short description\n";
 
 struct TOptions {
@@ -144,31 +148,70 @@ void ServeSSE(const TOptions& AOptions, TIdContext& AContext, const TIdHTTPReque
   }
 }
 
+// Chunks are queued up to this many bytes and then sent in one write, so that the
+// sender stays ahead of any client even with tiny chunks.
+constexpr size_t kSendBlock = 256 * 1024;
+
+// ATotal bytes of event-stream lines in pieces of AChunk: chunks of that size, or with
+// a close-delimited answer the same bytes unframed.
+void SendBytes(TIdHTTPResponseInfo& AResponse, int64_t ATotal, int64_t AChunk) {
+  // One buffer of event-stream lines, made once: every piece is a slice of it.
+  const std::string line = "data: 0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXY\n\n";
+  std::string block;
+  block.reserve(static_cast<size_t>(AChunk) + line.size());
+  while (block.size() < static_cast<size_t>(AChunk)) block += line;
+  block.resize(static_cast<size_t>(AChunk));
+  size_t queued = 0;
+  for (int64_t left = ATotal; left > 0;) {
+    const size_t n = static_cast<size_t>(std::min<int64_t>(left, AChunk));
+    if (!AResponse.QueueChunk(std::string_view(block.data(), n))) return;
+    left -= static_cast<int64_t>(n);
+    queued += n;
+    if (queued >= kSendBlock) {
+      if (!AResponse.Flush()) return;
+      queued = 0;
+    }
+  }
+  AResponse.Flush();
+}
+
 void ServeBytes(const TIdHTTPRequestInfo& ARequest, TIdHTTPResponseInfo& AResponse) {
   const int64_t total = Param(ARequest, u"bytes", 1 << 20, 0, INT64_MAX);
   const int64_t chunk = Param(ARequest, u"chunk", 16384, 1, 1 << 20);
   StartEventStream(AResponse);
-  // One buffer of event-stream lines, made once: every write sends a slice of it.
-  const std::string line = "data: 0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXY\n\n";
-  std::string block;
-  block.reserve(static_cast<size_t>(chunk) + line.size());
-  while (block.size() < static_cast<size_t>(chunk)) block += line;
-  block.resize(static_cast<size_t>(chunk));
-  for (int64_t left = total; left > 0;) {
-    const size_t n = static_cast<size_t>(std::min<int64_t>(left, chunk));
-    if (!AResponse.WriteChunk(std::string_view(block.data(), n))) return;
-    left -= static_cast<int64_t>(n);
-  }
+  SendBytes(AResponse, total, chunk);
 }
 
-void ServeTimedEvents(const TIdHTTPRequestInfo& ARequest, TIdHTTPResponseInfo& AResponse) {
+void ServeUntilClose(const TIdHTTPRequestInfo& ARequest, TIdHTTPResponseInfo& AResponse) {
+  const int64_t total = Param(ARequest, u"bytes", 1 << 20, 0, INT64_MAX);
+  StartEventStream(AResponse);
+  AResponse.SetCloseDelimited(true);
+  SendBytes(AResponse, total, kSendBlock);
+}
+
+// Sleeps AMicroseconds; false when the client went away or the server stops meanwhile.
+bool Pause(TIdContext& AContext, int64_t AMicroseconds) {
+  if (AMicroseconds >= 1000) return AContext.Wait(static_cast<int32_t>(AMicroseconds / 1000));
+  const timespec pause{0, static_cast<long>(AMicroseconds * 1000)};
+  nanosleep(&pause, nullptr);
+  return !AContext.Stopping();
+}
+
+void ServeTimedEvents(TIdContext& AContext, const TIdHTTPRequestInfo& ARequest, TIdHTTPResponseInfo& AResponse) {
   const int64_t count = Param(ARequest, u"count", 1000, 0, INT64_MAX);
+  const int64_t batch = Param(ARequest, u"batch", 1, 1, 1 << 20);
+  const int64_t gap = Param(ARequest, u"gap_us", 0, 0, 10000000);
   StartEventStream(AResponse);
   char event[96];
   for (int64_t i = 1; i <= count; ++i) {
+    // The stamp is taken as the event is made, so a batch's first events carry the wait
+    // for the rest of their batch.
     const int n = std::snprintf(event, sizeof event, "id: %lld\ndata: t_us=%lld\n\n", static_cast<long long>(i),
                                 static_cast<long long>(MonotonicMicroseconds()));
-    if (!AResponse.WriteChunk(std::string_view(event, static_cast<size_t>(n)))) return;
+    if (!AResponse.QueueChunk(std::string_view(event, static_cast<size_t>(n)))) return;
+    if (i % batch != 0 && i != count) continue;
+    if (!AResponse.Flush()) return;
+    if (gap > 0 && i != count && !Pause(AContext, gap)) return;
   }
 }
 
@@ -180,8 +223,9 @@ String IndexPage(const TOptions& AOptions) {
       u" ms it sends one event with an id line, an event line and a data line holding the server time and a "
       u"counter.\r\n"
       u"Open it with an event-stream client, or: curl -N <this address>/sse.php\r\n\r\n"
-      u"For benchmarks: /stream?bytes=N&chunk=M sends N bytes in chunks of M; /events?count=N sends N small "
-      u"events, each with a monotonic time stamp in microseconds.\r\n";
+      u"For benchmarks: /stream?bytes=N&chunk=M sends N bytes in chunks of M; /until-close?bytes=N sends N bytes "
+      u"without length or chunked coding and closes; /events?count=N&batch=K&gap_us=G sends N small events, each "
+      u"with a monotonic time stamp in microseconds, K to a write, G microseconds apart.\r\n";
   return text;
 }
 
@@ -190,8 +234,9 @@ void Handle(const TOptions& AOptions, TIdContext* AContext, TIdHTTPRequestInfo* 
   const String& doc = ARequest->Document();
   try {
     if (doc == u"/stream") ServeBytes(*ARequest, *AResponse);
-    else if (doc == u"/events") ServeTimedEvents(*ARequest, *AResponse);
-    if (doc == u"/stream" || doc == u"/events") return;
+    else if (doc == u"/until-close") ServeUntilClose(*ARequest, *AResponse);
+    else if (doc == u"/events") ServeTimedEvents(*AContext, *ARequest, *AResponse);
+    if (doc == u"/stream" || doc == u"/until-close" || doc == u"/events") return;
   } catch (const EBadParameter& E) {
     AResponse->SetResponseNo(400);
     AResponse->SetContentText(FromUtf8(E.what()));
